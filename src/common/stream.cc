@@ -1,0 +1,52 @@
+// Owned C streams: opening that refuses folders, and checked reads, seeks and closes.
+#include "common/stream.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace trov {
+
+namespace {
+
+bool names_folder(const char* path) {
+  std::error_code error;
+  try {
+    return std::filesystem::is_directory(std::filesystem::path(path), error);
+  } catch (const std::exception&) {
+    // A name the file system cannot even represent is no folder; fopen then
+    // reports the failure in the usual way.
+    return false;
+  }
+}
+
+}  // namespace
+
+FilePtr open_file(const char* path, const char* mode) {
+  if (names_folder(path)) return nullptr;
+  return FilePtr(std::fopen(path, mode));
+}
+
+std::size_t Stream::read(void* buffer, std::size_t size) {
+  std::size_t n = std::fread(buffer, 1, size, file_.get());
+  if (std::ferror(file_.get())) fail_reading();
+  return n;
+}
+
+void Stream::seek_relative(long offset) {
+  if (std::fseek(file_.get(), offset, SEEK_CUR) != 0) fail_reading();
+}
+
+void Stream::fail_reading() const { throw Fatal("Error reading " + name_); }
+
+void Stream::check_written() const {
+  if (std::ferror(file_.get())) throw Fatal("Error writing " + name_);
+}
+
+void Stream::close_output() {
+  std::FILE* file = file_.release();
+  bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0) failed = true;
+  if (failed) throw Fatal("Error writing " + name_);
+}
+
+}  // namespace trov

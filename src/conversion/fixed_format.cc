@@ -1,0 +1,39 @@
+// Fixed-point text through std::to_chars, which rounds the exact binary value.
+#include "conversion/fixed_format.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace trov {
+
+namespace {
+
+char* pad_right_aligned(char* out, const char* text, std::size_t length, int width) {
+  std::size_t field = width > 0 ? static_cast<std::size_t>(width) : 0;
+  if (length < field) {
+    std::memset(out, ' ', field - length);
+    out += field - length;
+  }
+  std::memcpy(out, text, length);
+  return out + length;
+}
+
+}  // namespace
+
+char* format_fixed(char* out, double value, int width, int precision) {
+  // to_chars writes the digits of the exact binary value, correctly rounded
+  // (ties to even), and spells non-finite values the way glibc's printf does;
+  // unlike printf it does not depend on the C runtime, so Windows builds
+  // write the same digits as Linux ones.
+  char text[kMaxFixedChars];
+  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
+  return pad_right_aligned(out, text, static_cast<std::size_t>(result.ptr - text), width);
+}
+
+char* format_int2(char* out, int value) {
+  char text[16];
+  auto result = std::to_chars(text, text + sizeof text, value);
+  return pad_right_aligned(out, text, static_cast<std::size_t>(result.ptr - text), 2);
+}
+
+}  // namespace trov

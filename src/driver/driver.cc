@@ -1,0 +1,141 @@
+// Dialogue, naming and the histogram loop: opens every file, and closes them in a fixed order.
+#include "driver/driver.h"
+
+#include <cstring>
+
+#include "conversion/conversion.h"
+#include "experiment/experiment.h"
+
+namespace trov {
+
+namespace {
+
+constexpr const char* kBanner[] = {
+    "",
+    "********************************************",
+    "*                TROV V1.2                 *",
+    "*                                          *",
+    "********************************************",
+    "",
+    "Given EXPNAM.EXP and the EXPNAM.P## files",
+    "(one for each histogram). TROV extracts",
+    "the observed, calculated and difference",
+    "plots for each histogram in the experiment",
+    "in ascii format suitable for reading into",
+    "plotting programs such as Origin.",
+    "",
+    "",
+};
+
+bool is_white_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool ends_folder_part(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+Stream open_output(const NameBuffer& path) {
+  FilePtr file = open_file(path.data(), "w");
+  if (!file) throw Fatal(std::string("Error opening ") + path.data());
+  return Stream(std::move(file), path.data());
+}
+
+void convert_powder_histogram(std::string_view expnam, int h, const HistogramType& type) {
+  // Names are built afresh for each histogram, so an upper-cased profile name
+  // never carries over to the next one, and outputs keep the typed case.
+  NameBuffer profile_name = file_name(expnam, ".p%.2d", h);
+  Stream profile = open_with_uppercase_retry(profile_name, "rb");
+  Stream plot = open_output(file_name(expnam, ".a%.2d", h));
+  Stream markers = open_output(file_name(expnam, ".b%.2d", h));
+  convert_histogram(profile, plot, markers, type);
+  plot.close_output();
+  markers.close_output();
+  profile.close_input();
+}
+
+}  // namespace
+
+void write_banner(std::FILE* out) {
+  for (const char* line : kBanner) {
+    std::fputs(line, out);
+    std::fputc('\n', out);
+  }
+}
+
+std::string read_word(std::FILE* in) {
+  int c = std::getc(in);
+  while (is_white_space(c)) c = std::getc(in);
+  // On a console the input ends without a line feed after the prompt, so the
+  // message starts a line of its own.
+  if (c == EOF) throw Fatal("\nNo experiment name was typed");
+  std::string word;
+  while (c != EOF && !is_white_space(c)) {
+    if (c == '\0') throw Fatal("The experiment name must not contain a NUL byte");
+    if (word.size() == kMaxWordLength) {
+      throw Fatal("The experiment name is too long: at most " + std::to_string(kMaxWordLength) +
+                  " characters can be typed");
+    }
+    word.push_back(static_cast<char>(c));
+    c = std::getc(in);
+  }
+  if (c != EOF) std::ungetc(c, in);
+  return word;
+}
+
+std::string_view cut_experiment_name(std::string_view word) {
+  std::size_t component = 0;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (ends_folder_part(word[i])) component = i + 1;
+  }
+  std::size_t dot = word.find('.', component);
+  return dot == std::string_view::npos ? word : word.substr(0, dot);
+}
+
+NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h) {
+  NameBuffer name{};
+  std::memcpy(name.data(), expnam.data(), expnam.size());
+  std::snprintf(name.data() + expnam.size(), name.size() - expnam.size(), suffix_format, h);
+  return name;
+}
+
+Stream open_with_uppercase_retry(NameBuffer& path, const char* mode) {
+  if (FilePtr file = open_file(path.data(), mode)) return Stream(std::move(file), path.data());
+  for (char& c : path) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (FilePtr file = open_file(path.data(), mode)) return Stream(std::move(file), path.data());
+  throw Fatal(std::string("Error opening ") + path.data());
+}
+
+void convert_experiment(std::string_view expnam) {
+  NameBuffer experiment_name = file_name(expnam, ".exp");
+  // Read as bytes on every platform, so that CR LF line ends reach the record
+  // reader unchanged and every platform builds the same table.
+  Stream experiment = open_with_uppercase_retry(experiment_name, "rb");
+  const HistogramTable table = scan_histogram_types(experiment);
+  for (int h = 1; h <= table.count; ++h) {
+    const HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
+    if (type.is_powder()) convert_powder_histogram(expnam, h, type);
+  }
+  experiment.close_input();
+}
+
+void run(std::FILE* in, std::FILE* out) {
+  write_banner(out);
+  std::fputs(kPrompt, out);
+  std::fflush(out);  // the prompt has no line end; show it before waiting
+  const std::string word = read_word(in);
+  const std::string_view expnam = cut_experiment_name(word);
+  if (expnam.size() > kMaxExpnamLength) {
+    throw Fatal("The experiment name is too long: EXPNAM may have at most " +
+                std::to_string(kMaxExpnamLength) + " characters");
+  }
+  convert_experiment(expnam);
+}
+
+}  // namespace trov

@@ -1,0 +1,175 @@
+// Tests of profile decoding, plot lines, marker lines and the block loop of the conversion.
+#include "conversion/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+#include "scratch.h"
+
+namespace trov {
+namespace {
+
+using fixtures::Point;
+using testing::Scratch;
+
+HistogramType type_of(const char* code) {
+  HistogramType type;
+  for (std::size_t i = 0; i < 4 && code[i] != '\0'; ++i) type.code[i] = code[i];
+  return type;
+}
+
+struct Output {
+  std::string plot, markers;
+};
+
+Output convert(std::string_view profile_bytes, const char* type = "PXC ") {
+  Scratch scratch;
+  {
+    Stream profile = scratch.input("g.p01", profile_bytes);
+    Stream plot = scratch.output("g.a01");
+    Stream markers = scratch.output("g.b01");
+    convert_histogram(profile, plot, markers, type_of(type));
+    plot.close_output();
+    markers.close_output();
+  }
+  return {scratch.read("g.a01"), scratch.read("g.b01")};
+}
+
+std::size_t line_count(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(LittleEndian, WordsDecodeTheSameOnEveryHost) {
+  const unsigned char bytes[] = {0x0A, 0xD7, 0x23, 0x3C, 0xFC, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(decode_u32_le(bytes), 0x3C23D70Au);
+  EXPECT_EQ(decode_f32_le(bytes), kCentidegree);
+  EXPECT_EQ(static_cast<std::int32_t>(decode_u32_le(bytes + 4)), -4);
+}
+
+TEST(ProfileConversion, PlotLineHasSixRightAlignedColumns) {
+  Point p{0, 1234.5f, 1000.0f, 900.0f, 2.0f, 0.25f};
+  std::string bytes = fixtures::profile_bytes({p});
+  EXPECT_EQ(convert(bytes, "PXC ").plot, " 12.345   2000.0   1800.0    200.0      2.0000      0.2500\n");
+  EXPECT_EQ(convert(bytes, "PNT ").plot, "1234.500   2000.0   1800.0    200.0      2.0000      0.2500\n");
+}
+
+TEST(ProfileConversion, OnlyTheThirdTypeCharacterScalesTheAxis) {
+  const ProfilePoint p{0, 1234.5f, 1, 1, 1, 0};
+  // The product of the two floats, exact in double: never rounded to float.
+  const double scaled = 1234.5 * 0.00999999977648258209228515625;
+  for (const char* type : {"PXC ", "PNC ", "SXC", "PXC"}) EXPECT_EQ(axis_position(p, type_of(type)), scaled) << type;
+  for (const char* type : {"PNT ", "PXE ", "pxc "}) EXPECT_EQ(axis_position(p, type_of(type)), 1234.5) << type;
+}
+
+TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
+  struct Case {
+    Point point;
+    const char* line;
+  } cases[] = {
+      // A negative difference keeps its sign, even when it rounds to zero.
+      {{0, 10, 100, 150, 1, 0}, " 10.000    100.0    150.0    -50.0      1.0000      0.0000\n"},
+      {{0, 10, 0.96f, 1, 1, -1}, " 10.000      1.0      1.0     -0.0      1.0000     -1.0000\n"},
+      // Exact halves round to even: 0.25 and 0.75 are exact binary values.
+      {{0, 0.0625f, 0.25f, 0.75f, 1, 1.03125f}, "  0.062      0.2      0.8     -0.5      1.0000      1.0312\n"},
+      // Wide values widen their field rather than being cut.
+      {{0, 12345678, 3e9f, 1, 1e7f, 0}, "12345678.000 30000000000000000.0 10000000.0 29999999990000000.0 10000000.0000      0.0000\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(convert(fixtures::profile_bytes({c.point}), "PNT ").plot, c.line);
+}
+
+TEST(ProfileConversion, NonFiniteValuesAreSpelledLikePrintf) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Point p{0, -inf, inf, 1, nan, -nan};
+  EXPECT_EQ(convert(fixtures::profile_bytes({p}), "PNT ").plot,
+            "   -inf      nan      nan      nan         nan        -nan\n");
+}
+
+TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  std::vector<Point> points = {{4, 1, 5, 0, 1, 0}, {4, 2, 5, -1, 1, 0}, {4, 3, 5, nan, 1, 0},
+                               {4, 4, 5, -0.0f, 1, 0}, {4, 5, 5, 1e-45f, 1, 0}};
+  Output out = convert(fixtures::profile_bytes(points), "PNT ");
+  EXPECT_EQ(out.plot, "  5.000      5.0      0.0      5.0      1.0000      0.0000\n");
+  EXPECT_EQ(out.markers, "  5.000  1\n");
+}
+
+TEST(ProfileConversion, OnlyBlocksWhosePointsAreWholeAreConverted) {
+  std::vector<Point> points(28, Point{0, 1, 1, 1, 1, 0});
+  const std::string two_blocks = fixtures::profile_bytes(points);
+  ASSERT_EQ(two_blocks.size(), 2 * ProfileBlock::kSize);
+  struct Case {
+    std::size_t size;
+    std::size_t lines;
+  } cases[] = {
+      {0, 0},  {503, 0}, {504, 14}, {508, 14}, {512, 14}, {512 + 503, 14},
+      {1024 - 8, 28},  // the trailing words of the last block are missing
+      {1024 - 4, 28}, {1024, 28},
+  };
+  for (const Case& c : cases) {
+    Output out = convert(two_blocks.substr(0, c.size));
+    EXPECT_EQ(line_count(out.plot), c.lines) << c.size << " bytes";
+    EXPECT_EQ(out.markers, "");
+  }
+}
+
+TEST(MarkerFile, QuotientOfExactlyOneMarksAPoint) {
+  struct Case {
+    std::int32_t flags;
+    std::vector<int> numbers;
+  } cases[] = {
+      {0, {}}, {1, {}}, {2, {}}, {3, {}}, {4, {1}}, {12, {2, 1}}, {4096, {11}},
+      {8188, {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}},
+      {8192, {}}, {8196, {}}, {-4, {}}, {std::numeric_limits<std::int32_t>::min(), {}},
+  };
+  for (const Case& c : cases) {
+    std::string expected;
+    for (int n : c.numbers) expected += " 12.345 " + std::string(n < 10 ? " " : "") + std::to_string(n) + "\n";
+    Scratch scratch;
+    {
+      Stream markers = scratch.output("m.b01");
+      write_marker_lines(markers, 12.345, c.flags);
+      markers.close_output();
+    }
+    EXPECT_EQ(scratch.read("m.b01"), expected) << "flags " << c.flags;
+  }
+}
+
+TEST(MarkerFile, LinesFollowEachPlotLineInPointOrder) {
+  Output out = convert(fixtures::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
+  EXPECT_EQ(out.markers, " 12.345  2\n 12.345  1\n 14.000  3\n");
+}
+
+#ifdef __GLIBC__
+TEST(ProfileConversion, ReadErrorStopsWithoutConvertingAStaleBlock) {
+  std::vector<Point> points(28, Point{0, 1, 1, 1, 1, 0});
+  // Fails inside the second block's points, and inside its trailing words.
+  for (std::size_t fail_at : {std::size_t{600}, std::size_t{506}}) {
+    Scratch scratch;
+    testing::FailingDevice device{fixtures::profile_bytes(points), fail_at};
+    Stream profile = device.open("rb", "g.p01");
+    Stream plot = scratch.output("g.a01");
+    Stream markers = scratch.output("g.b01");
+    EXPECT_EQ(testing::fatal_message([&] { convert_histogram(profile, plot, markers, type_of("PNT ")); }),
+              "Error reading g.p01");
+    plot.close_output();
+    EXPECT_EQ(line_count(scratch.read("g.a01")), 14u) << fail_at;
+  }
+}
+
+TEST(ProfileConversion, WriteErrorIsReportedWithTheFileName) {
+  Scratch scratch;
+  testing::FailingDevice sink{"", 0};
+  Stream profile = scratch.input("g.p01", fixtures::profile_bytes(std::vector<Point>(2000, Point{0, 1, 1, 1, 1, 0})));
+  Stream plot = sink.open("w", "g.a01");
+  Stream markers = scratch.output("g.b01");
+  EXPECT_EQ(testing::fatal_message([&] { convert_histogram(profile, plot, markers, type_of("PNT ")); }),
+            "Error writing g.a01");
+}
+#endif
+
+}  // namespace
+}  // namespace trov

@@ -1,0 +1,337 @@
+// Runs the built trov in a scratch folder with a word on standard input; checks output, status and files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+#include "scratch.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace trov {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::Point;
+using testing::Scratch;
+
+const std::string kScreen =
+    "\n"
+    "********************************************\n"
+    "*                TROV V1.2                 *\n"
+    "*                                          *\n"
+    "********************************************\n"
+    "\n"
+    "Given EXPNAM.EXP and the EXPNAM.P## files\n"
+    "(one for each histogram). TROV extracts\n"
+    "the observed, calculated and difference\n"
+    "plots for each histogram in the experiment\n"
+    "in ascii format suitable for reading into\n"
+    "plotting programs such as Origin.\n"
+    "\n"
+    "\n"
+    "Enter EXPNAM: ";
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+// Runs trov in scratch folder cwd. Its standard input and output go through
+// files named _stdin and _stdout in the scratch root; no input closes
+// standard input instead.
+Result run_trov(const Scratch& scratch, std::optional<std::string> input, const std::string& cwd = "") {
+  std::string in = input ? "< '" + scratch.path("_stdin") + "'" : "<&-";
+  if (input) scratch.write("_stdin", *input);
+  fs::create_directories(scratch.path(cwd));
+  std::string command = "cd '" + scratch.path(cwd) + "' && '" TROV_EXE "' " + in + " > '" + scratch.path("_stdout") + "'";
+  int status = std::system(command.c_str());
+#ifndef _WIN32
+  status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  return {status, scratch.read("_stdout")};
+}
+
+// Every file below the scratch root, its run files left out.
+std::set<std::string> files(const Scratch& scratch) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
+    std::string name = fs::relative(entry.path(), scratch.path()).generic_string();
+    if (!entry.is_directory() && name.rfind("_std", 0) != 0) names.insert(name);
+  }
+  return names;
+}
+
+// What printf makes of the points with the plot and marker formats: the
+// oracle for the program's own formatting.
+std::string expected_plot(const std::vector<Point>& points, bool centidegrees, bool markers = false) {
+  std::string out;
+  char line[512];
+  for (const Point& p : points) {
+    if (!(p.calculated > 0)) continue;
+    double x = centidegrees ? static_cast<double>(p.position) * static_cast<double>(0.01f) : p.position;
+    double obs = p.observed, calc = p.calculated, scale = p.scale;
+    if (!markers) {
+      std::snprintf(line, sizeof line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n", x, obs * scale, calc * scale,
+                    (obs - calc) * scale, scale, static_cast<double>(p.auxiliary));
+      out += line;
+      continue;
+    }
+    for (int bit = 12; bit >= 2; --bit) {
+      if (p.flags >= 0 && p.flags < 8192 && (p.flags >> bit & 1)) {
+        std::snprintf(line, sizeof line, "%7.3f %2d\n", x, bit - 1);
+        out += line;
+      }
+    }
+  }
+  return out;
+}
+std::string expected_markers(const std::vector<Point>& points, bool centidegrees) {
+  return expected_plot(points, centidegrees, true);
+}
+
+// A profile with excluded points at its start, marks of two phases and a
+// last block only partly filled with points.
+std::vector<Point> profile_points(float start, float step, int count = 33) {
+  std::vector<Point> points;
+  for (int i = 0; i < count; ++i) {
+    std::int32_t flags = i % 5 == 0 ? 4 : i % 7 == 0 ? 12 : i == 8 ? 8192 : 0;
+    float calc = i < 3 ? 0.0f : 100.0f + static_cast<float>(i * 13 % 40) + 0.3f;
+    points.push_back({flags, start + step * static_cast<float>(i), 100.0f + static_cast<float>(i * 37 % 50) / 3.0f,
+                      calc, 1.5f, 0.25f * static_cast<float>(i)});
+  }
+  return points;
+}
+
+const std::vector<Point> kXray = profile_points(1000.0f, 2.5f);      // centidegrees
+const std::vector<Point> kNeutron = profile_points(5000.0f, 12.0f);  // time of flight
+
+std::string experiment(std::initializer_list<std::string_view> types) {
+  std::vector<std::string_view> list(types);
+  return fixtures::lines({fixtures::record("      GARNET TEST EXPERIMENT"), fixtures::record(" EXPR  NAME  garnet"),
+                          fixtures::htyp_record(1, types), fixtures::record(" EXPR  NPHAS    1    0    0")},
+                         "\r\n");
+}
+
+// A one-histogram PXC experiment named by base (which may include a folder).
+void write_garnet(const Scratch& scratch, const std::string& base, const std::string& exp_suffix = ".exp",
+                  const std::string& profile_suffix = ".p01") {
+  scratch.write(base + exp_suffix, experiment({"PXC "}));
+  scratch.write(base + profile_suffix, fixtures::profile_bytes(kXray));
+}
+
+void expect_garnet_output(const Scratch& scratch, const std::string& base) {
+  EXPECT_EQ(scratch.read(base + ".a01"), expected_plot(kXray, true)) << base;
+  EXPECT_EQ(scratch.read(base + ".b01"), expected_markers(kXray, true)) << base;
+}
+
+TEST(EndToEnd, ConvertsEveryPowderHistogramAndNothingElse) {
+  Scratch scratch;
+  scratch.write("garnet.exp", experiment({"PXC ", "SXC ", "PNT "}));
+  scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
+  scratch.write("garnet.p03", fixtures::profile_bytes(kNeutron));
+  Result r = run_trov(scratch, "garnet\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kScreen);
+  EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01", "garnet.p03", "garnet.a01",
+                                                   "garnet.b01", "garnet.a03", "garnet.b03"}));
+  expect_garnet_output(scratch, "garnet");
+  EXPECT_EQ(scratch.read("garnet.a03"), expected_plot(kNeutron, false));
+  EXPECT_EQ(scratch.read("garnet.b03"), expected_markers(kNeutron, false));
+  EXPECT_NE(scratch.read("garnet.b01"), "");
+}
+
+TEST(EndToEnd, TypedNameIsCutInItsLastComponentOnly) {
+  struct Case {
+    const char* word;
+    std::string base;  // where the experiment lies, relative to the scratch root
+    std::string cwd;
+  } cases[] = {
+      {"garnet.exp", "garnet", ""},         {"garnet.EXP", "garnet", ""},
+      {"garnet.x.y", "garnet", ""},         {"./garnet", "garnet", ""},
+      {"  garnet other\n", "garnet", ""},   {"old.runs/garnet.exp", "old.runs/garnet", ""},
+      {"../data/garnet", "data/garnet", "work"},
+  };
+  for (const Case& c : cases) {
+    Scratch scratch;
+    write_garnet(scratch, c.base);
+    Result r = run_trov(scratch, c.word, c.cwd);
+    EXPECT_EQ(r.status, 0) << c.word << r.out;
+    expect_garnet_output(scratch, c.base);
+  }
+}
+
+TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
+  Scratch scratch;
+  scratch.write("GARNET.EXP", experiment({"PXC ", "PXC "}));
+  scratch.write("GARNET.P01", fixtures::profile_bytes(kXray));
+  scratch.write("Garnet.p02", fixtures::profile_bytes(kXray));  // found as typed; no carry-over
+  Result r = run_trov(scratch, "Garnet\n");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(files(scratch), (std::set<std::string>{"GARNET.EXP", "GARNET.P01", "Garnet.p02", "Garnet.a01",
+                                                   "Garnet.b01", "Garnet.a02", "Garnet.b02"}));
+  expect_garnet_output(scratch, "Garnet");
+
+  Scratch mixed;
+  mixed.write("Garnet.Exp", experiment({"PXC "}));
+  r = run_trov(mixed, "garnet\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.EXP\n");
+}
+
+TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
+  Scratch scratch;
+  scratch.write("garnet.exp", experiment({"PXC ", "PXC ", "PXC "}));
+  scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
+  scratch.write("garnet.p02", fixtures::profile_bytes(kXray));
+  Result r = run_trov(scratch, "garnet\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.P03\n");
+  expect_garnet_output(scratch, "garnet");
+  EXPECT_EQ(scratch.read("garnet.a02"), expected_plot(kXray, true));
+  EXPECT_FALSE(scratch.exists("garnet.a03") || scratch.exists("garnet.b03"));
+}
+
+TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
+  struct Case {
+    const char* folder;
+    const char* message;
+  } cases[] = {
+      {"garnet.exp", "Error opening GARNET.EXP\n"},
+      {"garnet.p01", "Error opening GARNET.P01\n"},
+      {"garnet.a01", "Error opening garnet.a01\n"},
+      {"garnet.b01", "Error opening garnet.b01\n"},
+  };
+  for (const Case& c : cases) {
+    Scratch scratch;
+    write_garnet(scratch, "garnet");
+    fs::remove(scratch.path(c.folder));
+    fs::create_directory(scratch.path(c.folder));
+    Result r = run_trov(scratch, "garnet\n");
+    EXPECT_EQ(r.status, 1) << c.folder;
+    EXPECT_EQ(r.out, kScreen + c.message);
+    if (std::string(c.folder) == "garnet.b01") {
+      EXPECT_EQ(scratch.read("garnet.a01"), "");  // created before the failure, and left
+    }
+  }
+  // A folder named in lower case does not hide the upper-case file.
+  Scratch scratch;
+  write_garnet(scratch, "GARNET", ".EXP", ".P01");
+  fs::create_directory(scratch.path("garnet.exp"));
+  fs::create_directory(scratch.path("garnet.p01"));
+  EXPECT_EQ(run_trov(scratch, "garnet\n").status, 0);
+  expect_garnet_output(scratch, "garnet");
+}
+
+#ifdef __linux__
+TEST(EndToEnd, ReadErrorIsReportedNotLoopedOn) {
+  // Reading /proc/self/mem at offset 0 fails with EIO, like a bad disk.
+  for (const char* file : {"garnet.exp", "garnet.p01"}) {
+    Scratch scratch;
+    write_garnet(scratch, "garnet");
+    fs::remove(scratch.path(file));
+    fs::create_symlink("/proc/self/mem", scratch.path(file));
+    Result r = run_trov(scratch, "garnet\n");
+    EXPECT_EQ(r.status, 1) << file;
+    EXPECT_EQ(r.out, kScreen + "Error reading " + file + "\n");
+  }
+}
+
+TEST(EndToEnd, OutputCutShortIsNeverReportedAsSuccess) {
+  for (const char* file : {"garnet.a02", "garnet.b02"}) {
+    Scratch scratch;
+    scratch.write("garnet.exp", experiment({"PXC ", "PNT "}));
+    scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
+    scratch.write("garnet.p02", fixtures::profile_bytes(kNeutron));
+    fs::create_symlink("/dev/full", scratch.path(file));
+    Result r = run_trov(scratch, "garnet\n");
+    EXPECT_EQ(r.status, 1) << file;
+    EXPECT_EQ(r.out, kScreen + "Error writing " + file + "\n");
+    expect_garnet_output(scratch, "garnet");
+  }
+}
+#endif
+
+TEST(EndToEnd, NoNameEndsWithAMessageAndOpensNothing) {
+  for (const std::optional<std::string>& input : {std::optional<std::string>(""), std::optional<std::string>(" \n\t\r\n"), std::optional<std::string>()}) {
+    Scratch scratch;
+    write_garnet(scratch, "garnet");
+    Result r = run_trov(scratch, input);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, kScreen + "\nNo experiment name was typed\n");
+    EXPECT_EQ(files(scratch).size(), 2u);
+  }
+}
+
+TEST(EndToEnd, NamesWithinTheLimitsWorkAndLongerOnesAreRefused) {
+  // Nested folders make a legal path of any length; every component stays
+  // under the usual 255-character limit.
+  auto long_name = [](std::size_t length) {
+    std::string name;
+    while (name.size() + 201 < length) name += std::string(200, 'd') + "/";
+    return name + std::string(length - name.size(), 'g');
+  };
+  const std::string too_long = "The experiment name is too long: ";
+  struct Case {
+    std::string word;
+    std::string base;  // "" when refused
+    std::string message;
+  } cases[] = {
+      {long_name(1019), long_name(1019), ""},
+      {long_name(1019) + ".exp", long_name(1019), ""},  // a typed word of 1023 characters
+      {long_name(1020), "", too_long + "EXPNAM may have at most 1019 characters\n"},
+      {long_name(1020) + ".exp", "", too_long + "at most 1023 characters can be typed\n"},
+      {long_name(5000), "", too_long + "at most 1023 characters can be typed\n"},
+      {std::string("gar\0net", 7), "", "The experiment name must not contain a NUL byte\n"},
+  };
+  for (const Case& c : cases) {
+    Scratch scratch;
+    write_garnet(scratch, c.base.empty() ? "garnet" : c.base);
+    Result r = run_trov(scratch, c.word + "\n");
+    EXPECT_EQ(r.out, kScreen + c.message) << c.word.size();
+    EXPECT_EQ(r.status, c.message.empty() ? 0 : 1);
+    if (c.message.empty()) {
+      expect_garnet_output(scratch, c.base);
+    } else {
+      EXPECT_EQ(files(scratch).size(), 2u);  // refused before any file was opened
+    }
+  }
+}
+
+TEST(EndToEnd, ExperimentWithoutPowderHistogramsWritesNothing) {
+  for (const std::string& exp : {fixtures::lines({fixtures::record(" EXPR  NAME  garnet")}, "\n"),
+                                 experiment({"SXC ", "SNT "}), std::string()}) {
+    Scratch scratch;
+    scratch.write("garnet.exp", exp);
+    Result r = run_trov(scratch, "garnet\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, kScreen);
+    EXPECT_EQ(files(scratch), std::set<std::string>{"garnet.exp"});
+  }
+}
+
+TEST(EndToEnd, RealExperimentFindsItsUpperCaseProfiles) {
+  // Published joint refinement: two time-of-flight banks and one X-ray histogram.
+  Scratch scratch;
+  scratch.write("NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  scratch.write("NAC-2015A.P01", fixtures::profile_bytes(kNeutron));
+  scratch.write("NAC-2015A.P02", fixtures::profile_bytes(kNeutron));
+  scratch.write("NAC-2015A.P03", fixtures::profile_bytes(kXray));
+  Result r = run_trov(scratch, "nac-2015a\r\n");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(scratch.read("nac-2015a.a02"), expected_plot(kNeutron, false));
+  EXPECT_EQ(scratch.read("nac-2015a.b02"), expected_markers(kNeutron, false));
+  EXPECT_EQ(scratch.read("nac-2015a.a03"), expected_plot(kXray, true));
+  EXPECT_EQ(files(scratch).size(), 10u);
+}
+
+}  // namespace
+}  // namespace trov

@@ -1,0 +1,157 @@
+// Tests of the 80-column record reader and the histogram type table, on built and on real files.
+#include "experiment/experiment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fixtures.h"
+#include "scratch.h"
+
+namespace trov {
+namespace {
+
+using fixtures::htyp_record;
+using fixtures::lines;
+using fixtures::record;
+using testing::Scratch;
+
+std::vector<std::string> scan(std::string_view bytes) {
+  Scratch scratch;
+  Stream stream = scratch.input("x.exp", bytes);
+  HistogramTable table = scan_histogram_types(stream);
+  std::vector<std::string> types;
+  for (int i = 0; i < table.count; ++i) types.emplace_back(table.entries[static_cast<std::size_t>(i)].code.data());
+  return types;
+}
+
+const std::string kTitle = record("     123456789012345678901234567890123456789012345678901234567890");
+const std::string kName = record(" EXPR  NAME  garnet refinement");
+const std::string kHtyp = htyp_record(1, {"PXC ", "PNC ", "SXC "});
+const std::vector<std::string> kTypes = {"PXC ", "PNC ", "SXC "};
+
+TEST(ExperimentFile, EveryLineEndGivesTheSameTable) {
+  EXPECT_EQ(scan(lines({kTitle, kName, kHtyp, kName}, "\n")), kTypes);
+  EXPECT_EQ(scan(lines({kTitle, kName, kHtyp, kName}, "\r\n")), kTypes);
+  EXPECT_EQ(scan(lines({kTitle, kName, kHtyp, kName}, "")), kTypes);
+  // Bare CR: the CR rule swallows the first character of every second line,
+  // so only HTYP records on odd lines are found.
+  EXPECT_EQ(scan(lines({kTitle, kName, kHtyp, kName}, "\r")), kTypes);
+  EXPECT_EQ(scan(lines({kTitle, kHtyp, kName}, "\r")), std::vector<std::string>{});
+}
+
+TEST(ExperimentFile, FinalRecordIsExaminedOnlyWhenItsReadDelivers80Bytes) {
+  struct Case {
+    std::string tail;
+    bool found;
+  } cases[] = {
+      {kHtyp, true},                        // 80 characters, no line end
+      {kHtyp + "\n", true},                 // 80 and LF
+      {kHtyp + "\r\n", true},               // 80 and CR LF
+      {kHtyp.substr(0, 79) + "\n", true},   // the LF completes the 80 bytes
+      {kHtyp.substr(0, 78) + "\r\n", true},
+      {kHtyp.substr(0, 79), false},         // short read: end of file
+      {kHtyp.substr(0, 78) + "\n", false},
+      {kHtyp + "\r", true},                 // a CR as the last byte: seek past the end
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(scan(kName + "\n" + c.tail).size(), c.found ? 3u : 0u) << '"' << c.tail << '"';
+  }
+}
+
+TEST(ExperimentFile, ShortLinePutsFollowingRecordsOutOfStep) {
+  // A 50-character line shifts the record start by 29 (LF) or 14 (CR LF)
+  // lines' worth before the reader is back at column 0.
+  struct Case {
+    std::string eol;
+    int lines_after;
+    bool found;
+  } cases[] = {{"\n", 1, false}, {"\n", 29, false}, {"\n", 30, true},
+               {"\r\n", 14, false}, {"\r\n", 15, true}};
+  for (const Case& c : cases) {
+    std::string file = kTitle.substr(0, 50) + c.eol;
+    for (int i = 1; i < c.lines_after; ++i) file += kName + c.eol;
+    file += kHtyp + c.eol + kName + c.eol;
+    EXPECT_EQ(scan(file).size(), c.found ? 3u : 0u) << c.lines_after << " lines after";
+  }
+  // 79 characters and LF make an 80-byte record: nothing shifts.
+  EXPECT_EQ(scan(kTitle.substr(0, 79) + "\n" + kHtyp + "\n"), kTypes);
+}
+
+TEST(ExperimentFile, KeyIsCaseSensitive) {
+  std::string lower = kHtyp;
+  lower.replace(0, 11, " expr  htyp");
+  EXPECT_EQ(scan(lines({lower, kName}, "\n")), std::vector<std::string>{});
+}
+
+TEST(ExperimentFile, BlankFieldEndsTheScanAfterItsRecord) {
+  std::string gap = htyp_record(1, {"PXC ", "PNC ", "SXC ", "    ", "PNT "});
+  std::string later = htyp_record(2, {"PXE "});
+  EXPECT_EQ(scan(lines({gap, later}, "\n")),
+            (std::vector<std::string>{"PXC ", "PNC ", "SXC ", "PNT "}));
+  // Without a blank field the next HTYP record continues the list.
+  std::string full = htyp_record(1, {"PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ",
+                                     "PXC ", "PXC ", "PXC ", "PNT "});
+  std::vector<std::string> types = scan(lines({full, htyp_record(2, {"A", "B", "C", "D", "E"})}, "\n"));
+  ASSERT_EQ(types.size(), 17u);
+  EXPECT_EQ(types[11], "PNT ");
+  EXPECT_EQ(types[16], "E   ");
+}
+
+TEST(ExperimentFile, TabsAndNulsAreNotBlanks) {
+  std::string r = htyp_record(1, {"PXC "});
+  r.replace(19, 4, std::string("\tXC ", 4));
+  r.replace(24, 4, std::string("P\0C ", 4));
+  r.replace(29, 4, std::string("\0XC ", 4));
+  r.replace(34, 4, "    ");
+  std::vector<std::string> types = scan(r);
+  EXPECT_EQ(types, (std::vector<std::string>{"PXC ", "\tXC ", "P", ""}));
+}
+
+TEST(ExperimentFile, TableHoldsAtMost99Types) {
+  std::string eight;
+  for (int n = 1; n <= 8; ++n) {
+    eight += htyp_record(n, {"PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ", "PXC ",
+                             "PXC ", "PXC ", "PXC "}) + "\n";
+  }
+  EXPECT_EQ(scan(eight).size(), 96u);
+  std::string ninth = eight + eight.substr(0, 81);
+  EXPECT_EQ(scan(ninth).size(), 99u);
+  EXPECT_EQ(scan(ninth + eight).size(), 99u);
+}
+
+TEST(ExperimentFile, EmptyAndKeylessFilesGiveAnEmptyTable) {
+  EXPECT_TRUE(scan("").empty());
+  EXPECT_TRUE(scan(lines({kTitle, kName}, "\r\n")).empty());
+}
+
+TEST(ExperimentFile, RealExperimentsGiveTheirPublishedTables) {
+  const std::vector<std::string> tof(32, "PNT ");
+  struct Case {
+    const char* file;
+    std::vector<std::string> types;
+  } cases[] = {
+      {"PBSO4X.EXP", {"PXC "}},
+      {"TOF1A-H.EXP", tof},
+      {"cpd4.exp", {"PXC ", "ZPF "}},
+      {"GAPO4_XRAY_BAK.EXP", {"PXC "}},
+      {"NAC-2015A.EXP", {"PNT ", "PNT ", "PXC "}},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = fixtures::read_file(std::string(TROV_TEST_DATA) + "/exp/" + c.file);
+    ASSERT_FALSE(bytes.empty()) << c.file;
+    EXPECT_EQ(scan(bytes), c.types) << c.file;
+  }
+}
+
+#ifdef __GLIBC__
+TEST(ExperimentFile, ReadErrorEndsTheScanWithTheFileName) {
+  testing::FailingDevice device{lines({kTitle, kName, kHtyp}, "\n"), 100};
+  Stream stream = device.open("rb", "garnet.exp");
+  EXPECT_EQ(testing::fatal_message([&] { scan_histogram_types(stream); }), "Error reading garnet.exp");
+}
+#endif
+
+}  // namespace
+}  // namespace trov
