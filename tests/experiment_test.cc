@@ -145,13 +145,5 @@ TEST(ExperimentFile, RealExperimentsGiveTheirPublishedTables) {
   }
 }
 
-#ifdef __GLIBC__
-TEST(ExperimentFile, ReadErrorEndsTheScanWithTheFileName) {
-  testing::FailingDevice device{lines({kTitle, kName, kHtyp}, "\n"), 100};
-  Stream stream = device.open("rb", "garnet.exp");
-  EXPECT_EQ(testing::fatal_message([&] { scan_histogram_types(stream); }), "Error reading garnet.exp");
-}
-#endif
-
 }  // namespace
 }  // namespace trov
