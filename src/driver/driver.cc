@@ -97,6 +97,11 @@ std::string_view cut_experiment_name(std::string_view word) {
 }
 
 NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h) {
+  // Refused rather than cut: a cut name could open a different experiment.
+  if (expnam.size() > kMaxExpnamLength) {
+    throw Fatal("The experiment name is too long: EXPNAM may have at most " +
+                std::to_string(kMaxExpnamLength) + " characters");
+  }
   NameBuffer name{};
   std::memcpy(name.data(), expnam.data(), expnam.size());
   std::snprintf(name.data() + expnam.size(), name.size() - expnam.size(), suffix_format, h);
@@ -130,12 +135,7 @@ void run(std::FILE* in, std::FILE* out) {
   std::fputs(kPrompt, out);
   std::fflush(out);  // the prompt has no line end; show it before waiting
   const std::string word = read_word(in);
-  const std::string_view expnam = cut_experiment_name(word);
-  if (expnam.size() > kMaxExpnamLength) {
-    throw Fatal("The experiment name is too long: EXPNAM may have at most " +
-                std::to_string(kMaxExpnamLength) + " characters");
-  }
-  convert_experiment(expnam);
+  convert_experiment(cut_experiment_name(word));
 }
 
 }  // namespace trov

@@ -35,8 +35,8 @@ std::string read_word(std::FILE* in);
 // folder typed. On Windows '\' and a drive's ':' also end a folder part.
 std::string_view cut_experiment_name(std::string_view word);
 
-// EXPNAM followed by suffix_format (".exp", or ".p%.2d" with h, ...).
-// expnam must be at most kMaxExpnamLength long and h at most 99.
+// EXPNAM followed by suffix_format (".exp", or ".p%.2d" with h <= 99, ...).
+// An EXPNAM longer than kMaxExpnamLength throws Fatal.
 NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h = 0);
 
 // Opens path; on failure upper-cases the whole buffer in place (a to z only)
