@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -10,11 +9,9 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "run_trov.h"
 #include "scratch.h"
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 namespace trov {
 namespace {
@@ -40,24 +37,14 @@ const std::string kScreen =
     "\n"
     "Enter EXPNAM: ";
 
-struct Result {
-  int status;
-  std::string out;
-};
+using Result = testing::RunResult;
 
-// Runs trov in scratch folder cwd. Its standard input and output go through
-// files named _stdin and _stdout in the scratch root; no input closes
+// Runs trov in scratch folder cwd; its standard input and output go through
+// files named _stdin and _stdout in the scratch root. No input closes
 // standard input instead.
-Result run_trov(const Scratch& scratch, std::optional<std::string> input, const std::string& cwd = "") {
-  std::string in = input ? "< '" + scratch.path("_stdin") + "'" : "<&-";
-  if (input) scratch.write("_stdin", *input);
+Result run_trov(const Scratch& scratch, const std::optional<std::string>& input, const std::string& cwd = "") {
   fs::create_directories(scratch.path(cwd));
-  std::string command = "cd '" + scratch.path(cwd) + "' && '" TROV_EXE "' " + in + " > '" + scratch.path("_stdout") + "'";
-  int status = std::system(command.c_str());
-#ifndef _WIN32
-  status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-  return {status, scratch.read("_stdout")};
+  return testing::run_trov_in(scratch.path(cwd), input, scratch.path("_stdin"), scratch.path("_stdout"));
 }
 
 // Every file below the scratch root, its run files left out.
@@ -207,25 +194,39 @@ TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
 }
 
 TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
+  // Histogram 1 converts; the folder stands in for one of histogram 2's files.
+  const std::set<std::string> first = {"garnet.exp", "garnet.p01", "garnet.a01", "garnet.b01"};
   struct Case {
     const char* folder;
     const char* message;
+    std::set<std::string> also_left;  // files of histogram 2 that exist afterwards
   } cases[] = {
-      {"garnet.exp", "Error opening GARNET.EXP\n"},
-      {"garnet.p01", "Error opening GARNET.P01\n"},
-      {"garnet.a01", "Error opening garnet.a01\n"},
-      {"garnet.b01", "Error opening garnet.b01\n"},
+      {"garnet.exp", "Error opening GARNET.EXP\n", {"garnet.p02"}},
+      {"garnet.p02", "Error opening GARNET.P02\n", {}},
+      {"garnet.a02", "Error opening garnet.a02\n", {"garnet.p02"}},
+      {"garnet.b02", "Error opening garnet.b02\n", {"garnet.p02", "garnet.a02"}},
   };
   for (const Case& c : cases) {
     Scratch scratch;
-    write_garnet(scratch, "garnet");
+    scratch.write("garnet.exp", experiment({"PXC ", "PXC "}));
+    scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
+    scratch.write("garnet.p02", fixtures::profile_bytes(kXray));
     fs::remove(scratch.path(c.folder));
     fs::create_directory(scratch.path(c.folder));
     Result r = run_trov(scratch, "garnet\n");
     EXPECT_EQ(r.status, 1) << c.folder;
     EXPECT_EQ(r.out, kScreen + c.message);
-    if (std::string(c.folder) == "garnet.b01") {
-      EXPECT_EQ(scratch.read("garnet.a01"), "");  // created before the failure, and left
+    std::set<std::string> left = c.also_left;
+    if (std::string(c.folder) == "garnet.exp") {
+      left.insert("garnet.p01");
+    } else {
+      left.insert(first.begin(), first.end());
+      expect_garnet_output(scratch, "garnet");
+    }
+    left.erase(c.folder);
+    EXPECT_EQ(files(scratch), left) << c.folder;
+    if (left.count("garnet.a02") != 0) {
+      EXPECT_EQ(scratch.read("garnet.a02"), "");  // created, then left empty
     }
   }
   // A folder named in lower case does not hide the upper-case file.
@@ -235,6 +236,17 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
   fs::create_directory(scratch.path("garnet.p01"));
   EXPECT_EQ(run_trov(scratch, "garnet\n").status, 0);
   expect_garnet_output(scratch, "garnet");
+}
+
+TEST(EndToEnd, UnreadableProfileIsAFailedOpen) {
+  if (geteuid() == 0) GTEST_SKIP() << "running as root, which may read any file";
+  Scratch scratch;
+  write_garnet(scratch, "garnet");
+  fs::permissions(scratch.path("garnet.p01"), fs::perms::none);
+  Result r = run_trov(scratch, "garnet\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.P01\n");
+  EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01"}));
 }
 
 #ifdef __linux__

@@ -1,0 +1,63 @@
+// Fuzzes the whole program in a scratch folder: a typed word, an experiment file and a profile file.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "driver/driver.h"
+#include "fuzz_support.h"
+
+namespace {
+
+void write(const char* name, const void* bytes, std::size_t size) {
+  std::ofstream(name, std::ios::binary).write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+}
+
+std::FILE* g_screen = nullptr;  // standard output of the program under test, discarded
+std::filesystem::path g_folder;   // the scratch folder, removed when the fuzzer exits
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char folder[] = "/tmp/trov-program-fuzz-XXXXXX";
+  if (mkdtemp(folder) == nullptr) std::abort();
+  g_folder = folder;
+  std::filesystem::current_path(g_folder);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(g_folder, ignored);
+  });
+  g_screen = std::fopen("/dev/null", "w");
+  return 0;
+}
+
+// Input: the typed word, the experiment file's bytes and the profile file's
+// bytes, split by FuzzedDataProvider. The profile is there as f.p01 and,
+// for the upper-case retry, as F.P02.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzedDataProvider provider(data, size);
+  const std::string word = provider.ConsumeRandomLengthString(2 * trov::kNameBufferSize);
+  // Keep every file the program may write inside the scratch folder: no
+  // parent folders, no absolute path (a '/' at the start of any word).
+  if (word.find("..") != std::string::npos) return -1;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (word[i] == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(word[i - 1])))) return -1;
+  }
+  const std::string experiment = provider.ConsumeRandomLengthString(8192);
+  const std::vector<std::uint8_t> profile = provider.ConsumeRemainingBytes<std::uint8_t>();
+  write("f.exp", experiment.data(), experiment.size());
+  write("f.p01", profile.data(), profile.size());
+  write("F.P02", profile.data(), profile.size());
+
+  trov::FilePtr typed = trov::fuzz::memory_file(reinterpret_cast<const std::uint8_t*>(word.data()), word.size());
+  try {
+    trov::run(typed.get(), g_screen);
+  } catch (const trov::Fatal&) {
+    // Status 1 with a message: an expected outcome for most inputs.
+  }
+  return 0;
+}
