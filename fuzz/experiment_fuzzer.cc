@@ -52,7 +52,7 @@ HistogramTable model_table(const std::uint8_t* data, std::size_t size) {
   bool complete = false;
   model_record(file, record);
   while (!file.at_end() && !complete && table.count < trov::kMaxHistograms) {
-    if (std::memcmp(record, trov::kHtypKey, trov::kHtypKeyLength) == 0) {
+    if (std::string_view(reinterpret_cast<const char*>(record), trov::kHtypKey.size()) == trov::kHtypKey) {
       for (std::size_t f = 0; f < trov::kTypeFieldsPerRecord; ++f) {
         const std::uint8_t* field = record + trov::kFirstTypeColumn + f * trov::kTypeFieldSpacing;
         if (field[0] == ' ') {

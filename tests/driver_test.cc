@@ -26,5 +26,14 @@ TEST(ExperimentName, IsCutAtTheFirstDotOfTheLastPathComponent) {
   for (const Case& c : cases) EXPECT_EQ(cut_experiment_name(c.word), c.expnam) << c.word;
 }
 
+TEST(FileNames, CarryTheHistogramNumberInTwoDigits) {
+  EXPECT_STREQ(file_name("garnet", ".exp").data(), "garnet.exp");
+  EXPECT_STREQ(histogram_file_name("garnet", 'p', 1).data(), "garnet.p01");
+  EXPECT_STREQ(histogram_file_name("Garnet", 'a', 12).data(), "Garnet.a12");
+  const std::string longest(kMaxExpnamLength, 'g');
+  EXPECT_EQ(histogram_file_name(longest, 'b', 99).data(), longest + ".b99");
+  EXPECT_THROW(file_name(longest + "g", ".exp"), Fatal);
+}
+
 }  // namespace
 }  // namespace trov

@@ -28,7 +28,7 @@ FilePtr open_file(const char* path, const char* mode) {
 
 std::size_t Stream::read(void* buffer, std::size_t size) {
   std::size_t n = std::fread(buffer, 1, size, file_.get());
-  if (std::ferror(file_.get())) fail_reading();
+  if (std::ferror(file_.get()) != 0) fail_reading();
   return n;
 }
 
@@ -39,7 +39,7 @@ void Stream::seek_relative(long offset) {
 void Stream::fail_reading() const { throw Fatal("Error reading " + name_); }
 
 void Stream::check_written() const {
-  if (std::ferror(file_.get())) throw Fatal("Error writing " + name_);
+  if (std::ferror(file_.get()) != 0) throw Fatal("Error writing " + name_);
 }
 
 void Stream::close_output() {

@@ -1,6 +1,7 @@
 // Converts one profile file, block by block, into plot lines and marker lines.
 #include "conversion/conversion.h"
 
+#include <array>
 #include <bit>
 #include <limits>
 
@@ -34,8 +35,10 @@ void write_plot_line(Stream& plot, double x, const ProfilePoint& point) {
   const double observed = point.observed;
   const double calculated = point.calculated;
   const double scale = point.scale;
-  char line[6 * kMaxFixedChars];
-  char* end = format_fixed(line, x, 7, 3);
+  // Left uninitialised: filled from the start before it is written out, and
+  // clearing 2 KB for every point would cost more than formatting it.
+  std::array<char, 6 * kMaxFixedChars> line;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+  char* end = format_fixed(line.data(), x, 7, 3);
   *end++ = ' ';
   end = format_fixed(end, observed * scale, 8, 1);
   *end++ = ' ';
@@ -47,7 +50,7 @@ void write_plot_line(Stream& plot, double x, const ProfilePoint& point) {
   *end++ = ' ';
   end = format_fixed(end, point.auxiliary, 11, 4);
   *end++ = '\n';
-  plot.write(line, static_cast<std::size_t>(end - line));
+  plot.write(line.data(), static_cast<std::size_t>(end - line.data()));
 }
 
 void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags) {
@@ -56,12 +59,12 @@ void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags) {
   for (int k = kMarkerCount - 1; k >= 0; --k) {
     const std::int32_t p = std::int32_t{1} << k;
     if (n / p != 1) continue;
-    char line[kMaxFixedChars + 8];
-    char* end = format_fixed(line, x, 7, 3);
+    std::array<char, kMaxFixedChars + 8> line;  // NOLINT(cppcoreguidelines-pro-type-member-init): as above
+    char* end = format_fixed(line.data(), x, 7, 3);
     *end++ = ' ';
     end = format_int2(end, k + 1);
     *end++ = '\n';
-    markers.write(line, static_cast<std::size_t>(end - line));
+    markers.write(line.data(), static_cast<std::size_t>(end - line.data()));
     n %= p;
   }
 }
@@ -83,8 +86,8 @@ void convert_histogram(Stream& profile, Stream& plot, Stream& markers, const His
     // Stop at the first failed write rather than convert the rest in vain.
     plot.check_written();
     markers.check_written();
-    unsigned char word[kWordSize];
-    for (std::size_t w = 0; w < ProfileBlock::kTrailingWords; ++w) profile.read(word, sizeof word);
+    std::array<unsigned char, kWordSize> word{};
+    for (std::size_t w = 0; w < ProfileBlock::kTrailingWords; ++w) profile.read(word.data(), word.size());
     profile.read(block.points.data(), block.points.size());
   }
 }

@@ -1,6 +1,7 @@
 // Fixed-point text through std::to_chars, which rounds the exact binary value.
 #include "conversion/fixed_format.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -25,15 +26,16 @@ char* format_fixed(char* out, double value, int width, int precision) {
   // (ties to even), and spells non-finite values the way glibc's printf does;
   // unlike printf it does not depend on the C runtime, so Windows builds
   // write the same digits as Linux ones.
-  char text[kMaxFixedChars];
-  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
-  return pad_right_aligned(out, text, static_cast<std::size_t>(result.ptr - text), width);
+  // Uninitialised: to_chars fills what is used, and this runs six times a point.
+  std::array<char, kMaxFixedChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+  auto result = std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, precision);
+  return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), width);
 }
 
 char* format_int2(char* out, int value) {
-  char text[16];
-  auto result = std::to_chars(text, text + sizeof text, value);
-  return pad_right_aligned(out, text, static_cast<std::size_t>(result.ptr - text), 2);
+  std::array<char, 16> text{};
+  auto result = std::to_chars(text.begin(), text.end(), value);
+  return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), 2);
 }
 
 }  // namespace trov

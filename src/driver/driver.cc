@@ -1,6 +1,7 @@
 // Dialogue, naming and the histogram loop: opens every file, and closes them in a fixed order.
 #include "driver/driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "conversion/conversion.h"
@@ -10,7 +11,7 @@ namespace trov {
 
 namespace {
 
-constexpr const char* kBanner[] = {
+constexpr std::array<const char*, 14> kBanner = {
     "",
     "********************************************",
     "*                TROV V1.2                 *",
@@ -48,10 +49,10 @@ Stream open_output(const NameBuffer& path) {
 void convert_powder_histogram(std::string_view expnam, int h, const HistogramType& type) {
   // Names are built afresh for each histogram, so an upper-cased profile name
   // never carries over to the next one, and outputs keep the typed case.
-  NameBuffer profile_name = file_name(expnam, ".p%.2d", h);
+  NameBuffer profile_name = histogram_file_name(expnam, 'p', h);
   Stream profile = open_with_uppercase_retry(profile_name, "rb");
-  Stream plot = open_output(file_name(expnam, ".a%.2d", h));
-  Stream markers = open_output(file_name(expnam, ".b%.2d", h));
+  Stream plot = open_output(histogram_file_name(expnam, 'a', h));
+  Stream markers = open_output(histogram_file_name(expnam, 'b', h));
   convert_histogram(profile, plot, markers, type);
   plot.close_output();
   markers.close_output();
@@ -96,7 +97,7 @@ std::string_view cut_experiment_name(std::string_view word) {
   return dot == std::string_view::npos ? word : word.substr(0, dot);
 }
 
-NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h) {
+NameBuffer file_name(std::string_view expnam, std::string_view suffix) {
   // Refused rather than cut: a cut name could open a different experiment.
   if (expnam.size() > kMaxExpnamLength) {
     throw Fatal("The experiment name is too long: EXPNAM may have at most " +
@@ -104,8 +105,15 @@ NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h) 
   }
   NameBuffer name{};
   std::memcpy(name.data(), expnam.data(), expnam.size());
-  std::snprintf(name.data() + expnam.size(), name.size() - expnam.size(), suffix_format, h);
+  std::memcpy(name.data() + expnam.size(), suffix.data(), std::min(suffix.size(), kSuffixLength));
   return name;
+}
+
+NameBuffer histogram_file_name(std::string_view expnam, char letter, int h) {
+  // The table holds at most 99 histograms, so h always has two digits.
+  const std::array<char, kSuffixLength> suffix = {'.', letter, static_cast<char>('0' + h / 10 % 10),
+                                                  static_cast<char>('0' + h % 10)};
+  return file_name(expnam, std::string_view(suffix.data(), suffix.size()));
 }
 
 Stream open_with_uppercase_retry(NameBuffer& path, const char* mode) {

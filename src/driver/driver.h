@@ -19,7 +19,7 @@ inline constexpr std::size_t kSuffixLength = 4;
 inline constexpr std::size_t kMaxExpnamLength = kMaxWordLength - kSuffixLength;
 using NameBuffer = std::array<char, kNameBufferSize>;
 
-inline constexpr char kPrompt[] = "Enter EXPNAM: ";
+inline constexpr const char* kPrompt = "Enter EXPNAM: ";
 
 // Banner and explanation, written before the prompt.
 void write_banner(std::FILE* out);
@@ -35,9 +35,12 @@ std::string read_word(std::FILE* in);
 // folder typed. On Windows '\' and a drive's ':' also end a folder part.
 std::string_view cut_experiment_name(std::string_view word);
 
-// EXPNAM followed by suffix_format (".exp", or ".p%.2d" with h <= 99, ...).
-// An EXPNAM longer than kMaxExpnamLength throws Fatal.
-NameBuffer file_name(std::string_view expnam, const char* suffix_format, int h = 0);
+// EXPNAM followed by a suffix of at most kSuffixLength characters. An EXPNAM
+// longer than kMaxExpnamLength throws Fatal: it is never cut.
+NameBuffer file_name(std::string_view expnam, std::string_view suffix);
+
+// EXPNAM.p01, EXPNAM.a12, ...: the letter and h (at most 99) in two digits.
+NameBuffer histogram_file_name(std::string_view expnam, char letter, int h);
 
 // Opens path; on failure upper-cases the whole buffer in place (a to z only)
 // and tries once more. GSAS on Windows writes upper-case names, so experiments

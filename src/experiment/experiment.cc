@@ -1,7 +1,7 @@
 // Reads 80-column experiment records and collects the histogram types of the HTYP records.
 #include "experiment/experiment.h"
 
-#include <cstring>
+#include <string_view>
 
 namespace trov {
 
@@ -14,11 +14,10 @@ void read_exp_record(ExpRecord& record, Stream& stream) {
     // back at the end of the file clears the end-of-file condition, so a final
     // record without a line end still counts as read whole.
     unsigned char next = 0;
-    if (stream.read(&next, 1) == 0) {
-      stream.seek_relative(-1);
-    } else if (next == '\r') {
+    const bool have_next = stream.read(&next, 1) == 1;
+    if (have_next && next == '\r') {
       stream.seek_relative(1);
-    } else if (next != '\n') {
+    } else if (!have_next || next != '\n') {
       stream.seek_relative(-1);
     }
   }
@@ -28,7 +27,7 @@ void read_exp_record(ExpRecord& record, Stream& stream) {
 namespace {
 
 bool is_htyp_record(const ExpRecord& record) {
-  return std::memcmp(record.data(), kHtypKey, kHtypKeyLength) == 0;
+  return std::string_view(record.data(), kHtypKey.size()) == kHtypKey;
 }
 
 HistogramType type_field(const ExpRecord& record, std::size_t field) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 
 #include "common/stream.h"
 
@@ -22,8 +23,7 @@ namespace trov {
 inline constexpr std::size_t kExpRecordLength = 80;
 using ExpRecord = std::array<char, kExpRecordLength + 1>;  // the characters read and a NUL
 
-inline constexpr char kHtypKey[] = " EXPR  HTYP";
-inline constexpr std::size_t kHtypKeyLength = sizeof kHtypKey - 1;
+inline constexpr std::string_view kHtypKey = " EXPR  HTYP";
 inline constexpr std::size_t kTypeFieldsPerRecord = 12;
 inline constexpr std::size_t kFirstTypeColumn = 14;
 inline constexpr std::size_t kTypeFieldLength = 4;
