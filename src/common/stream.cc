@@ -1,6 +1,8 @@
 // Owned C streams: opening that refuses folders, and checked reads, seeks and closes.
 #include "common/stream.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -27,6 +29,11 @@ FilePtr open_file(const char* path, const char* mode) {
 }
 
 std::size_t Stream::read(void* buffer, std::size_t size) {
+  if (input_ == nullptr) {
+    // Only valid before the first operation on the stream, which this is.
+    input_ = std::make_unique<char[]>(kInputBufferSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    std::setvbuf(file_.get(), input_.get(), _IOFBF, kInputBufferSize);
+  }
   std::size_t n = std::fread(buffer, 1, size, file_.get());
   if (std::ferror(file_.get()) != 0) fail_reading();
   return n;
@@ -38,11 +45,40 @@ void Stream::seek_relative(long offset) {
 
 void Stream::fail_reading() const { throw Fatal("Error reading " + name_); }
 
+Stream::~Stream() {
+  if (file_ != nullptr) flush_output();
+}
+
+void Stream::make_room() {
+  if (output_ == nullptr) {
+    output_ = std::make_unique<char[]>(kOutputBlockSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+  } else {
+    flush_output();
+  }
+}
+
+void Stream::flush_output() {
+  if (used_ > 0) std::fwrite(output_.get(), 1, used_, file_.get());
+  used_ = 0;
+}
+
+void Stream::write(const char* bytes, std::size_t size) {
+  while (size > 0) {
+    const std::size_t part = std::min(size, kOutputBlockSize);
+    char* out = reserve(part);
+    std::memcpy(out, bytes, part);
+    commit(out + part);
+    bytes += part;
+    size -= part;
+  }
+}
+
 void Stream::check_written() const {
   if (std::ferror(file_.get()) != 0) throw Fatal("Error writing " + name_);
 }
 
 void Stream::close_output() {
+  flush_output();
   std::FILE* file = file_.release();
   bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0) failed = true;

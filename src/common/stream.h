@@ -28,14 +28,29 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 FilePtr open_file(const char* path, const char* mode);
 
 // An open file and the name it was opened by, used in every message about it.
+// Output goes through a block buffer of the stream's own, into which callers
+// format text directly (reserve, then commit) and which reaches the file in
+// one fwrite per block: no library call per line, no allocation after the
+// first write.
 class Stream {
  public:
+  static constexpr std::size_t kOutputBlockSize = std::size_t{64} << 10;
+  static constexpr std::size_t kInputBufferSize = std::size_t{64} << 10;
+
   Stream(FilePtr file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
+  Stream(Stream&& other) noexcept = default;
+  Stream& operator=(Stream&&) = delete;
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+  // A stream given up on (while a failure unwinds) still has its buffered
+  // output written and is closed; whatever that says is past reporting.
+  ~Stream();
 
   std::FILE* get() const { return file_.get(); }
   const std::string& name() const { return name_; }
 
-  // Reads up to size bytes like fread. A failure other than the end of the file
+  // Reads up to size bytes like fread, through a buffer of kInputBufferSize
+  // (stdio's default is a few kB: a system call every few blocks). A failure other than the end of the file
   // throws "Error reading NAME": callers only ever look at the end-of-file flag,
   // and a stream that fails without reaching its end would otherwise keep them
   // reading for ever.
@@ -45,8 +60,16 @@ class Stream {
   void seek_relative(long offset);
   bool at_end() const { return std::feof(file_.get()) != 0; }
 
-  void write(const char* bytes, std::size_t size) { std::fwrite(bytes, 1, size, file_.get()); }
-  // Throws "Error writing NAME" once any write has failed.
+  // Room for at least size (at most kOutputBlockSize) more bytes of output;
+  // commit(end) then keeps what was written up to end.
+  char* reserve(std::size_t size) {
+    if (output_ == nullptr || kOutputBlockSize - used_ < size) make_room();
+    return output_.get() + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - output_.get()); }
+  void write(const char* bytes, std::size_t size);
+  // Throws "Error writing NAME" once any write has failed. Output still in
+  // the block buffer has not been tried yet; close_output tries it.
   void check_written() const;
   // Closes an output file. Output cut short (a full disk, a quota) is never
   // reported as success: a failed write or close throws "Error writing NAME".
@@ -57,8 +80,15 @@ class Stream {
   [[noreturn]] void fail_reading() const;
 
  private:
+  void make_room();
+  void flush_output();
+
+  // Declared before file_ so that it outlives the FILE that reads into it.
+  std::unique_ptr<char[]> input_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): given to setvbuf at the first read
   FilePtr file_;
   std::string name_;
+  std::unique_ptr<char[]> output_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated at the first write
+  std::size_t used_ = 0;
 };
 
 }  // namespace trov

@@ -31,40 +31,44 @@ double axis_position(const ProfilePoint& point, const HistogramType& type) {
   return x;
 }
 
-void write_plot_line(Stream& plot, double x, const ProfilePoint& point) {
+char* format_plot_line(char* out, double x, const ProfilePoint& point) {
   const double observed = point.observed;
   const double calculated = point.calculated;
   const double scale = point.scale;
-  // Left uninitialised: filled from the start before it is written out, and
-  // clearing 2 KB for every point would cost more than formatting it.
-  std::array<char, 6 * kMaxFixedChars> line;  // NOLINT(cppcoreguidelines-pro-type-member-init)
-  char* end = format_fixed(line.data(), x, 7, 3);
-  *end++ = ' ';
-  end = format_fixed(end, observed * scale, 8, 1);
-  *end++ = ' ';
-  end = format_fixed(end, calculated * scale, 8, 1);
-  *end++ = ' ';
-  end = format_fixed(end, (observed - calculated) * scale, 8, 1);
-  *end++ = ' ';
-  end = format_fixed(end, scale, 11, 4);
-  *end++ = ' ';
-  end = format_fixed(end, point.auxiliary, 11, 4);
-  *end++ = '\n';
-  plot.write(line.data(), static_cast<std::size_t>(end - line.data()));
+  out = format_fixed<7, 3>(out, x);
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, observed * scale);
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, calculated * scale);
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, (observed - calculated) * scale);
+  *out++ = ' ';
+  out = format_fixed<11, 4>(out, scale);
+  *out++ = ' ';
+  out = format_fixed<11, 4>(out, point.auxiliary);
+  *out++ = '\n';
+  return out;
+}
+
+void write_plot_line(Stream& plot, double x, const ProfilePoint& point) {
+  plot.commit(format_plot_line(plot.reserve(kMaxPlotLineSize), x, point));
 }
 
 void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags) {
   constexpr int kMarkerCount = 11;
   std::int32_t n = marker_flags / 4;  // truncates toward zero, as the format defines
+  // Outside 1..2047 no quotient below is ever exactly 1 (negative N gives
+  // quotients of zero or less; from 2048 on the first is 2 or more and N is
+  // never reduced): most points carry no mark, so say so at once.
+  if (n <= 0 || n >= 2048) return;
   for (int k = kMarkerCount - 1; k >= 0; --k) {
     const std::int32_t p = std::int32_t{1} << k;
     if (n / p != 1) continue;
-    std::array<char, kMaxFixedChars + 8> line;  // NOLINT(cppcoreguidelines-pro-type-member-init): as above
-    char* end = format_fixed(line.data(), x, 7, 3);
-    *end++ = ' ';
-    end = format_int2(end, k + 1);
-    *end++ = '\n';
-    markers.write(line.data(), static_cast<std::size_t>(end - line.data()));
+    char* out = format_fixed<7, 3>(markers.reserve(kMaxMarkerLineSize), x);
+    *out++ = ' ';
+    out = format_int2(out, k + 1);
+    *out++ = '\n';
+    markers.commit(out);
     n %= p;
   }
 }

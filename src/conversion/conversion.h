@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/stream.h"
+#include "conversion/fixed_format.h"
 #include "experiment/experiment.h"
 
 namespace trov {
@@ -64,12 +65,17 @@ double axis_position(const ProfilePoint& point, const HistogramType& type);
 // One plot line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n":
 // x, observed*scale, calculated*scale, (observed-calculated)*scale, scale,
 // auxiliary, each float widened to double and every product rounded once.
+// format_plot_line writes it to out (room for kMaxPlotLineSize) and returns
+// its end.
+inline constexpr std::size_t kMaxPlotLineSize = 6 * kMaxFixedChars;
+char* format_plot_line(char* out, double x, const ProfilePoint& point);
 void write_plot_line(Stream& plot, double x, const ProfilePoint& point);
 
 // Zero to eleven marker lines "%7.3f %2d\n" for one point, highest marker
 // number first. N = marker_flags / 4; a line for number k + 1 is written when
 // N / 2^k is exactly 1, N then becoming N % 2^k. So 0 <= N < 2048 gives a
 // line per set bit, and any N outside that range gives none.
+inline constexpr std::size_t kMaxMarkerLineSize = kMaxFixedChars + 4;
 void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags);
 
 // Reads the profile from its start to its end and writes the plot and marker

@@ -1,9 +1,7 @@
-// Fixed-point text through std::to_chars, which rounds the exact binary value.
+// Fixed-point text: the run-time-format entry point and the std::to_chars fall-back.
 #include "conversion/fixed_format.h"
 
-#include <array>
 #include <charconv>
-#include <cstring>
 
 namespace trov {
 
@@ -21,15 +19,27 @@ char* pad_right_aligned(char* out, const char* text, std::size_t length, int wid
 
 }  // namespace
 
-char* format_fixed(char* out, double value, int width, int precision) {
-  // to_chars writes the digits of the exact binary value, correctly rounded
-  // (ties to even), and spells non-finite values the way glibc's printf does;
-  // unlike printf it does not depend on the C runtime, so Windows builds
-  // write the same digits as Linux ones.
-  // Uninitialised: to_chars fills what is used, and this runs six times a point.
+namespace fixed_format_detail {
+
+// to_chars writes the digits of the exact binary value, correctly rounded
+// (ties to even), and spells non-finite values the way glibc's printf does;
+// unlike printf it does not depend on the C runtime, so Windows builds write
+// the same digits as Linux ones.
+char* format_with_to_chars(char* out, double value, int width, int precision) {
+  // Uninitialised: to_chars fills what is used.
   std::array<char, kMaxFixedChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   auto result = std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, precision);
   return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), width);
+}
+
+}  // namespace fixed_format_detail
+
+char* format_fixed(char* out, double value, int width, int precision) {
+  // The formats in use get the compile-time fast path; any other goes to to_chars.
+  if (width == 7 && precision == 3) return format_fixed<7, 3>(out, value);
+  if (width == 8 && precision == 1) return format_fixed<8, 1>(out, value);
+  if (width == 11 && precision == 4) return format_fixed<11, 4>(out, value);
+  return fixed_format_detail::format_with_to_chars(out, value, width, precision);
 }
 
 char* format_int2(char* out, int value) {

@@ -16,7 +16,10 @@ namespace trov::testing {
 struct RunResult {
   int status;            // exit status, or -1 when the child did not exit normally
   std::string out;       // everything written to standard output
-  long max_rss_kb;       // the child's peak resident size
+  // The child's peak resident size. Linux counts it from before the exec, so
+  // this is the larger of trov's own peak and the test process's size when
+  // it forked (a few MB): an upper bound, which is what the tests check.
+  long max_rss_kb;
 };
 
 // Runs trov in folder cwd with input (none: standard input closed) and
