@@ -1,0 +1,179 @@
+// Points per second of trov's formatting, conversion and whole program, each beside a stdio/printf baseline.
+//
+// Run with bench/run (see the README); ratios between neighbours are what count.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "conversion/conversion.h"
+#include "fixtures.h"
+#include "stdio_baseline.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using trov::fixtures::Point;
+
+constexpr int kHistograms = 4;
+constexpr int kPointsPerHistogram = 250000;
+
+// A plausible refined pattern: counts in the hundreds to thousands with
+// decimals, a scale near 1, an auxiliary column (sigma), 1% of the points
+// marked, the first points excluded.
+std::vector<Point> pattern(int count, float start, float step) {
+  std::vector<Point> points;
+  points.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const double x = start + step * static_cast<float>(i);
+    const double calc = 300.0 + 4000.0 * std::exp(-0.5 * std::pow(std::fmod(x, 97.0) - 48.0, 2) / 4.0);
+    const double obs = calc + std::sqrt(calc) * (static_cast<double>(i * 7919 % 200) / 100.0 - 1.0);
+    points.push_back({i % 100 == 0 ? 4 << (i / 100 % 3) : 0, static_cast<float>(x), static_cast<float>(obs),
+                      i < 50 ? 0.0f : static_cast<float>(calc), 1.0f + static_cast<float>(i % 10) / 1000.0f,
+                      static_cast<float>(std::sqrt(obs))});
+  }
+  return points;
+}
+
+const std::string& profile_bytes() {
+  static const std::string bytes = trov::fixtures::profile_bytes(pattern(kPointsPerHistogram, 500.0f, 0.5f));
+  return bytes;
+}
+
+trov::HistogramType pxc() {
+  trov::HistogramType type;
+  type.code = {'P', 'X', 'C', ' ', '\0'};
+  return type;
+}
+
+void BM_PlotLine(benchmark::State& state) {
+  const std::vector<Point> points = pattern(4096, 500.0f, 0.5f);
+  char line[trov::kMaxPlotLineSize];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const Point& p = points[i++ % points.size()];
+    trov::ProfilePoint point{p.flags, p.position, p.observed, p.calculated, p.scale, p.auxiliary};
+    benchmark::DoNotOptimize(trov::format_plot_line(line, point.position * 0.01, point));
+  }
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_PlotLineSnprintf(benchmark::State& state) {
+  const std::vector<Point> points = pattern(4096, 500.0f, 0.5f);
+  char line[trov::kMaxPlotLineSize];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const Point& p = points[i++ % points.size()];
+    const double obs = p.observed, calc = p.calculated, scale = p.scale;
+    benchmark::DoNotOptimize(std::snprintf(line, sizeof line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n",
+                                           p.position * 0.01, obs * scale, calc * scale, (obs - calc) * scale, scale,
+                                           static_cast<double>(p.auxiliary)));
+  }
+  state.counters["points/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// One histogram converted from a profile held in memory to /dev/null.
+template <bool kBaseline>
+void BM_ConvertInMemory(benchmark::State& state) {
+  const std::string& bytes = profile_bytes();
+  for (auto _ : state) {
+    std::FILE* in = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
+    trov::Stream profile(trov::FilePtr(in), "bench.p01");
+    trov::Stream plot(trov::FilePtr(std::fopen("/dev/null", "w")), "bench.a01");
+    trov::Stream markers(trov::FilePtr(std::fopen("/dev/null", "w")), "bench.b01");
+    if constexpr (kBaseline) {
+      trov::bench::stdio_convert(profile.get(), plot.get(), markers.get(), true);
+    } else {
+      trov::convert_histogram(profile, plot, markers, pxc());
+    }
+    plot.close_output();
+    markers.close_output();
+  }
+  state.counters["points/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kPointsPerHistogram, benchmark::Counter::kIsRate);
+}
+
+// A 4-histogram experiment on disk, written once.
+const fs::path& experiment_folder() {
+  static const fs::path folder = [] {
+    fs::path dir = fs::temp_directory_path() / "trov-bench";
+    fs::create_directories(dir);
+    std::vector<std::string_view> types(kHistograms, "PXC ");
+    trov::fixtures::write_file((dir / "bench.exp").string(),
+                               trov::fixtures::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
+    for (int h = 1; h <= kHistograms; ++h) {
+      trov::fixtures::write_file((dir / ("bench.p0" + std::to_string(h))).string(), profile_bytes());
+    }
+    trov::fixtures::write_file((dir / "name.txt").string(), "bench\n");
+    return dir;
+  }();
+  return folder;
+}
+
+// Runs args in the experiment folder, through the peak_rss launcher, with
+// name.txt on standard input and standard output discarded; returns the
+// program's peak resident size in kB.
+long run_child(std::vector<std::string> args) {
+  const std::string rss_file = (experiment_folder() / "peak_rss.txt").string();
+  args.insert(args.begin(), {PEAK_RSS_EXE, rss_file});
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  const std::string input = (experiment_folder() / "name.txt").string();
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const fs::path previous = fs::current_path();
+  fs::current_path(experiment_folder());
+  pid_t pid = 0;
+  int status = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  fs::current_path(previous);
+  posix_spawn_file_actions_destroy(&actions);
+  if (status != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed\n", args[2].c_str());
+    std::abort();
+  }
+  return std::stol(trov::fixtures::read_file(rss_file));
+}
+
+void run_whole(benchmark::State& state, const std::vector<std::string>& args) {
+  experiment_folder();  // written once, before any timing
+  long peak = 0;
+  for (auto _ : state) peak = std::max(peak, run_child(args));
+  state.counters["points/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kHistograms * kPointsPerHistogram, benchmark::Counter::kIsRate);
+  state.counters["peak_rss_kB"] = static_cast<double>(peak);
+}
+
+void BM_WholeProgram(benchmark::State& state) { run_whole(state, {TROV_EXE}); }
+void BM_WholeProgramStdio(benchmark::State& state) { run_whole(state, {TROV_STDIO_EXE}); }
+// Copying the bytes the program reads and writes: the profiles in, the plot
+// and marker files (of an earlier run) out.
+void BM_WholeProgramCat(benchmark::State& state) {
+  run_child({TROV_EXE});  // the output files to copy
+  run_whole(state, {"/bin/sh", "-c",
+                    "cat bench.p01 bench.p02 bench.p03 bench.p04 > /dev/null && "
+                    "cat bench.a01 bench.b01 bench.a02 bench.b02 bench.a03 bench.b03 bench.a04 bench.b04 > copy"});
+}
+
+}  // namespace
+
+BENCHMARK(BM_PlotLine);
+BENCHMARK(BM_PlotLineSnprintf);
+BENCHMARK_TEMPLATE(BM_ConvertInMemory, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_ConvertInMemory, true)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeProgram)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeProgramStdio)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeProgramCat)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();

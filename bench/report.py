@@ -1,0 +1,30 @@
+#!/usr/bin/env python3
+"""Prints the medians of a trov_bench JSON result and the ratios to each baseline."""
+import json
+import sys
+
+results = json.load(open(sys.argv[1]))["benchmarks"]
+median = {b["run_name"].replace("/real_time", ""): b for b in results if b.get("aggregate_name") == "median"}
+
+
+def line(name):
+    b = median[name]
+    return b["real_time"], b.get("points/s", 0.0), b.get("peak_rss_kB")
+
+
+print("\n%-32s %12s %16s %12s" % ("median of repetitions", "time", "points/s", "peak RSS"))
+for name in median:
+    t, rate, rss = line(name)
+    unit = median[name]["time_unit"]
+    print("%-32s %9.2f %-2s %16.0f %12s" % (name, t, unit, rate, "%d kB" % rss if rss else ""))
+
+print("\nratios (time of trov / time of baseline; lower is better):")
+pairs = [
+    ("BM_PlotLine", "BM_PlotLineSnprintf", "one plot line vs snprintf"),
+    ("BM_ConvertInMemory<false>", "BM_ConvertInMemory<true>", "in-memory conversion vs stdio"),
+    ("BM_WholeProgram", "BM_WholeProgramStdio", "whole program vs stdio (target <= 0.20)"),
+    ("BM_WholeProgram", "BM_WholeProgramCat", "whole program vs cat (target <= 2.5)"),
+]
+for ours, theirs, what in pairs:
+    if ours in median and theirs in median:
+        print("  %-42s %6.3f" % (what, line(ours)[0] / line(theirs)[0]))

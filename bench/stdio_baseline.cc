@@ -1,0 +1,35 @@
+// Profile conversion with fread and fprintf, as a plain C rendition would do it.
+#include "stdio_baseline.h"
+
+#include "conversion/conversion.h"
+
+namespace trov::bench {
+
+void stdio_convert(std::FILE* profile, std::FILE* plot, std::FILE* markers, bool centidegrees) {
+  unsigned char block[ProfileBlock::kPointBytes];
+  unsigned char word[kWordSize];
+  std::fread(block, 1, sizeof block, profile);
+  while (!std::feof(profile)) {
+    for (std::size_t i = 0; i < kPointsPerBlock; ++i) {
+      const ProfilePoint p = decode_profile_point(block + i * kProfilePointSize);
+      if (!(p.calculated > 0.0f)) continue;
+      double x = p.position;
+      if (centidegrees) x *= static_cast<double>(0.01f);
+      const double obs = p.observed, calc = p.calculated, scale = p.scale;
+      std::fprintf(plot, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n", x, obs * scale, calc * scale, (obs - calc) * scale,
+                   scale, static_cast<double>(p.auxiliary));
+      int n = p.marker_flags / 4;
+      for (int k = 10; k >= 0; --k) {
+        if (n / (1 << k) == 1) {
+          std::fprintf(markers, "%7.3f %2d\n", x, k + 1);
+          n %= 1 << k;
+        }
+      }
+    }
+    std::fread(word, 1, sizeof word, profile);
+    std::fread(word, 1, sizeof word, profile);
+    std::fread(block, 1, sizeof block, profile);
+  }
+}
+
+}  // namespace trov::bench

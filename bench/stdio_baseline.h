@@ -1,0 +1,12 @@
+// The conversion written plainly with stdio and printf: the baseline the benchmarks measure against.
+#pragma once
+
+#include <cstdio>
+
+namespace trov::bench {
+
+// The same conversion as convert_histogram (same reads, same selection, same
+// formats) with fread, fprintf and default stdio buffers.
+void stdio_convert(std::FILE* profile, std::FILE* plot, std::FILE* markers, bool centidegrees);
+
+}  // namespace trov::bench
