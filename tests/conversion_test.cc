@@ -16,6 +16,7 @@
 namespace trov {
 namespace {
 
+using fixtures::native;
 using fixtures::Point;
 using testing::Scratch;
 
@@ -54,8 +55,8 @@ TEST(LittleEndian, WordsDecodeTheSameOnEveryHost) {
 TEST(ProfileConversion, PlotLineHasSixRightAlignedColumns) {
   Point p{0, 1234.5f, 1000.0f, 900.0f, 2.0f, 0.25f};
   std::string bytes = fixtures::profile_bytes({p});
-  EXPECT_EQ(convert(bytes, "PXC ").plot, " 12.345   2000.0   1800.0    200.0      2.0000      0.2500\n");
-  EXPECT_EQ(convert(bytes, "PNT ").plot, "1234.500   2000.0   1800.0    200.0      2.0000      0.2500\n");
+  EXPECT_EQ(convert(bytes, "PXC ").plot, native(" 12.345   2000.0   1800.0    200.0      2.0000      0.2500\n"));
+  EXPECT_EQ(convert(bytes, "PNT ").plot, native("1234.500   2000.0   1800.0    200.0      2.0000      0.2500\n"));
 }
 
 TEST(ProfileConversion, OnlyTheThirdTypeCharacterScalesTheAxis) {
@@ -79,7 +80,7 @@ TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
       // Wide values widen their field rather than being cut.
       {{0, 12345678, 3e9f, 1, 1e7f, 0}, "12345678.000 30000000000000000.0 10000000.0 29999999990000000.0 10000000.0000      0.0000\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(convert(fixtures::profile_bytes({c.point}), "PNT ").plot, c.line);
+  for (const Case& c : cases) EXPECT_EQ(convert(fixtures::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
 TEST(ProfileConversion, NonFiniteValuesAreSpelledLikePrintf) {
@@ -87,7 +88,7 @@ TEST(ProfileConversion, NonFiniteValuesAreSpelledLikePrintf) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Point p{0, -inf, inf, 1, nan, -nan};
   EXPECT_EQ(convert(fixtures::profile_bytes({p}), "PNT ").plot,
-            "   -inf      nan      nan      nan         nan        -nan\n");
+            native("   -inf      nan      nan      nan         nan        -nan\n"));
 }
 
 TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {
@@ -95,8 +96,8 @@ TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {
   std::vector<Point> points = {{4, 1, 5, 0, 1, 0}, {4, 2, 5, -1, 1, 0}, {4, 3, 5, nan, 1, 0},
                                {4, 4, 5, -0.0f, 1, 0}, {4, 5, 5, 1e-45f, 1, 0}};
   Output out = convert(fixtures::profile_bytes(points), "PNT ");
-  EXPECT_EQ(out.plot, "  5.000      5.0      0.0      5.0      1.0000      0.0000\n");
-  EXPECT_EQ(out.markers, "  5.000  1\n");
+  EXPECT_EQ(out.plot, native("  5.000      5.0      0.0      5.0      1.0000      0.0000\n"));
+  EXPECT_EQ(out.markers, native("  5.000  1\n"));
 }
 
 TEST(ProfileConversion, OnlyBlocksWhosePointsAreWholeAreConverted) {
@@ -136,13 +137,13 @@ TEST(MarkerFile, QuotientOfExactlyOneMarksAPoint) {
       write_marker_lines(markers, 12.345, c.flags);
       markers.close_output();
     }
-    EXPECT_EQ(scratch.read("m.b01"), expected) << "flags " << c.flags;
+    EXPECT_EQ(scratch.read("m.b01"), native(expected)) << "flags " << c.flags;
   }
 }
 
 TEST(MarkerFile, LinesFollowEachPlotLineInPointOrder) {
   Output out = convert(fixtures::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
-  EXPECT_EQ(out.markers, " 12.345  2\n 12.345  1\n 14.000  3\n");
+  EXPECT_EQ(out.markers, native(" 12.345  2\n 12.345  1\n 14.000  3\n"));
 }
 
 #ifdef __GLIBC__

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using fixtures::Point;
 using testing::Scratch;
 
-const std::string kScreen =
+const std::string kBannerAndPrompt =
     "\n"
     "********************************************\n"
     "*                TROV V1.2                 *\n"
@@ -36,6 +36,9 @@ const std::string kScreen =
     "\n"
     "\n"
     "Enter EXPNAM: ";
+
+// What the console shows: banner, prompt and message, with the platform's line ends.
+std::string screen(const std::string& message = "") { return fixtures::native(kBannerAndPrompt + message); }
 
 using Result = testing::RunResult;
 
@@ -73,7 +76,7 @@ std::string expected_plot(const std::vector<Point>& points, bool centidegrees) {
                   calc * scale, (obs - calc) * scale, scale, static_cast<double>(p.auxiliary));
     out += line;
   }
-  return out;
+  return fixtures::native(out);
 }
 
 std::string expected_markers(const std::vector<Point>& points, bool centidegrees) {
@@ -86,7 +89,7 @@ std::string expected_markers(const std::vector<Point>& points, bool centidegrees
       out += line;
     }
   }
-  return out;
+  return fixtures::native(out);
 }
 
 // A profile with excluded points at its start, marks of two phases and a
@@ -130,7 +133,7 @@ TEST(EndToEnd, ConvertsEveryPowderHistogramAndNothingElse) {
   scratch.write("garnet.p03", fixtures::profile_bytes(kNeutron));
   Result r = run_trov(scratch, "garnet\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kScreen);
+  EXPECT_EQ(r.out, screen());
   EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01", "garnet.p03", "garnet.a01",
                                                    "garnet.b01", "garnet.a03", "garnet.b03"}));
   expect_garnet_output(scratch, "garnet");
@@ -173,11 +176,15 @@ TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
   EXPECT_EQ(scratch.read("Nac-2015a.b02"), expected_markers(kNeutron, false));
   EXPECT_EQ(scratch.read("Nac-2015a.a03"), expected_plot(kXray, true));
 
-  Scratch mixed;  // only EXPNAM as typed and all upper case are tried
+  Scratch mixed;
   mixed.write("Garnet.Exp", experiment({"PXC "}));
   r = run_trov(mixed, "garnet\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.EXP\n");
+#ifdef _WIN32
+  EXPECT_EQ(r.out, screen("Error opening GARNET.P01\n"));  // names match whatever their case
+#else
+  EXPECT_EQ(r.out, screen("Error opening GARNET.EXP\n"));  // only as typed and all upper case are tried
+#endif
 }
 
 TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
@@ -187,7 +194,7 @@ TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
   scratch.write("garnet.p02", fixtures::profile_bytes(kXray));
   Result r = run_trov(scratch, "garnet\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.P03\n");
+  EXPECT_EQ(r.out, screen("Error opening GARNET.P03\n"));
   expect_garnet_output(scratch, "garnet");
   EXPECT_EQ(scratch.read("garnet.a02"), expected_plot(kXray, true));
   EXPECT_FALSE(scratch.exists("garnet.a03") || scratch.exists("garnet.b03"));
@@ -215,7 +222,7 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
     fs::create_directory(scratch.path(c.folder));
     Result r = run_trov(scratch, "garnet\n");
     EXPECT_EQ(r.status, 1) << c.folder;
-    EXPECT_EQ(r.out, kScreen + c.message);
+    EXPECT_EQ(r.out, screen(c.message));
     std::set<std::string> left = c.also_left;
     if (std::string(c.folder) == "garnet.exp") {
       left.insert("garnet.p01");
@@ -229,23 +236,30 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
       EXPECT_EQ(scratch.read("garnet.a02"), "");  // created, then left empty
     }
   }
-  // A folder named in lower case does not hide the upper-case file.
+#ifndef _WIN32
+  // A folder named in lower case does not hide the upper-case file (on a
+  // file system that tells case apart; on Windows they are the same name).
   Scratch scratch;
   write_garnet(scratch, "GARNET", ".EXP", ".P01");
   fs::create_directory(scratch.path("garnet.exp"));
   fs::create_directory(scratch.path("garnet.p01"));
   EXPECT_EQ(run_trov(scratch, "garnet\n").status, 0);
   expect_garnet_output(scratch, "garnet");
+#endif
 }
 
 TEST(EndToEnd, UnreadableProfileIsAFailedOpen) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows controls reading by access lists, not the permission bits this test sets";
+#else
   if (geteuid() == 0) GTEST_SKIP() << "running as root, which may read any file";
+#endif
   Scratch scratch;
   write_garnet(scratch, "garnet");
   fs::permissions(scratch.path("garnet.p01"), fs::perms::none);
   Result r = run_trov(scratch, "garnet\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kScreen + "Error opening GARNET.P01\n");
+  EXPECT_EQ(r.out, screen("Error opening GARNET.P01\n"));
   EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01"}));
 }
 
@@ -259,7 +273,7 @@ TEST(EndToEnd, ReadErrorIsReportedNotLoopedOn) {
     fs::create_symlink("/proc/self/mem", scratch.path(file));
     Result r = run_trov(scratch, "garnet\n");
     EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, kScreen + "Error reading " + file + "\n");
+    EXPECT_EQ(r.out, screen(std::string("Error reading ") + file + "\n"));
   }
 }
 
@@ -272,7 +286,7 @@ TEST(EndToEnd, OutputCutShortIsNeverReportedAsSuccess) {
     fs::create_symlink("/dev/full", scratch.path(file));
     Result r = run_trov(scratch, "garnet\n");
     EXPECT_EQ(r.status, 1) << file;
-    EXPECT_EQ(r.out, kScreen + "Error writing " + file + "\n");
+    EXPECT_EQ(r.out, screen(std::string("Error writing ") + file + "\n"));
     expect_garnet_output(scratch, "garnet");
   }
 }
@@ -284,7 +298,7 @@ TEST(EndToEnd, NoNameEndsWithAMessageAndOpensNothing) {
     write_garnet(scratch, "garnet");
     Result r = run_trov(scratch, input);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, kScreen + "\nNo experiment name was typed\n");
+    EXPECT_EQ(r.out, screen("\nNo experiment name was typed\n"));
     EXPECT_EQ(files(scratch).size(), 2u);
   }
 }
@@ -311,10 +325,15 @@ TEST(EndToEnd, NamesWithinTheLimitsWorkAndLongerOnesAreRefused) {
       {std::string("gar\0net", 7), "", "The experiment name must not contain a NUL byte\n"},
   };
   for (const Case& c : cases) {
+#ifdef _WIN32
+    // Paths past 260 characters need a long-path opt-in on Windows; the
+    // refusals below open nothing and are checked there too.
+    if (!c.base.empty()) continue;
+#endif
     Scratch scratch;
     write_garnet(scratch, c.base.empty() ? "garnet" : c.base);
     Result r = run_trov(scratch, c.word + "\n");
-    EXPECT_EQ(r.out, kScreen + c.message) << c.word.size();
+    EXPECT_EQ(r.out, screen(c.message)) << c.word.size();
     EXPECT_EQ(r.status, c.message.empty() ? 0 : 1);
     if (c.message.empty()) {
       expect_garnet_output(scratch, c.base);
@@ -331,7 +350,7 @@ TEST(EndToEnd, ExperimentWithoutPowderHistogramsWritesNothing) {
     scratch.write("garnet.exp", exp);
     Result r = run_trov(scratch, "garnet\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, kScreen);
+    EXPECT_EQ(r.out, screen());
     EXPECT_EQ(files(scratch), std::set<std::string>{"garnet.exp"});
   }
 }

@@ -1,4 +1,4 @@
-// Owned C streams: opening that refuses folders, and checked reads, seeks and closes.
+// Owned C streams: opening that refuses folders, checked reads and steps, block-buffered checked writes.
 #include "common/stream.h"
 
 #include <algorithm>
@@ -39,8 +39,13 @@ std::size_t Stream::read(void* buffer, std::size_t size) {
   return n;
 }
 
-void Stream::seek_relative(long offset) {
-  if (std::fseek(file_.get(), offset, SEEK_CUR) != 0) fail_reading();
+void Stream::step_back(unsigned char byte) {
+  if (std::ungetc(byte, file_.get()) == EOF) fail_reading();
+}
+
+void Stream::step_forward() {
+  unsigned char skipped = 0;
+  if (read(&skipped, 1) == 0) std::clearerr(file_.get());  // read() has ruled out an error
 }
 
 void Stream::fail_reading() const { throw Fatal("Error reading " + name_); }

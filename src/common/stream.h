@@ -55,9 +55,15 @@ class Stream {
   // and a stream that fails without reaching its end would otherwise keep them
   // reading for ever.
   std::size_t read(void* buffer, std::size_t size);
-  // Moves the position by offset bytes from the current one; a failed seek is a
-  // failed read (the record reader would lose its place).
-  void seek_relative(long offset);
+  // Steps back over one byte that was just read, as a seek back by one byte
+  // would, without the seek: a seek makes the Windows C runtime discard its
+  // buffer, which for the record reader meant re-reading it for every record.
+  // Like a seek it clears the end-of-file condition. byte must be the last
+  // byte read; a failure counts as a failed read.
+  void step_back(unsigned char byte);
+  // Steps forward over one byte, as a seek forward by one would: at the end of
+  // the file the end-of-file condition stays clear, and the next read meets it.
+  void step_forward();
   bool at_end() const { return std::feof(file_.get()) != 0; }
 
   // Room for at least size (at most kOutputBlockSize) more bytes of output;

@@ -9,16 +9,18 @@ void read_exp_record(ExpRecord& record, Stream& stream) {
   std::size_t n = stream.read(record.data(), kExpRecordLength);
   if (n == kExpRecordLength) {
     // Look at the byte after the record: LF is the line end; CR is the first
-    // half of CR LF, so its partner is skipped unseen; anything else, or the
-    // end of the file, belongs to the next record and is put back. Putting it
-    // back at the end of the file clears the end-of-file condition, so a final
-    // record without a line end still counts as read whole.
+    // half of CR LF, so the byte after it is skipped unseen, whatever it is;
+    // any other byte belongs to the next record and is put back. At the end
+    // of the file the position moves back over the record's last byte, which
+    // clears the end-of-file condition: a final record without a line end
+    // still counts as read whole, and the next read returns that byte alone.
     unsigned char next = 0;
-    const bool have_next = stream.read(&next, 1) == 1;
-    if (have_next && next == '\r') {
-      stream.seek_relative(1);
-    } else if (!have_next || next != '\n') {
-      stream.seek_relative(-1);
+    if (stream.read(&next, 1) == 0) {
+      stream.step_back(static_cast<unsigned char>(record[kExpRecordLength - 1]));
+    } else if (next == '\r') {
+      stream.step_forward();
+    } else if (next != '\n') {
+      stream.step_back(next);
     }
   }
   record[n] = '\0';

@@ -75,6 +75,21 @@ inline std::string lines(std::initializer_list<std::string_view> lines, std::str
   return out;
 }
 
+// Text as a text-mode stream stores it: a line feed becomes CR LF on Windows
+// and stays as it is elsewhere.
+inline std::string native(std::string_view text) {
+#ifdef _WIN32
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+#else
+  return std::string(text);
+#endif
+}
+
 inline void write_file(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

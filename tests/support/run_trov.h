@@ -1,13 +1,27 @@
 // Runs the built trov as a child process in a folder, with a file or nothing on standard input.
 #pragma once
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <psapi.h>
+
+#include <filesystem>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fixtures.h"
 
@@ -24,8 +38,50 @@ struct RunResult {
 
 // Runs trov in folder cwd with input (none: standard input closed) and
 // collects its standard output through the file out_path.
+#ifdef _WIN32
+// trov.exe stands beside the test executable (a build path baked in at
+// compile time would be a Unix path when the tests run under Wine).
+inline std::string trov_exe() {
+  std::string path(MAX_PATH, '\0');
+  path.resize(GetModuleFileNameA(nullptr, path.data(), MAX_PATH));
+  return (std::filesystem::path(path).parent_path() / "trov.exe").string();
+}
+
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path) {
+  if (input) fixtures::write_file(in_path, *input);
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE in = input ? CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr)
+                    : nullptr;  // no standard input at all
+  HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  const std::string exe = trov_exe();
+  std::string command = "\"" + exe + "\"";
+  const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
+                                      &startup, &process);
+  if (in != nullptr) CloseHandle(in);
+  CloseHandle(out);
+  if (!started) return {-1, "", 0};
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  PROCESS_MEMORY_COUNTERS memory{};
+  K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return {static_cast<int>(status), fixtures::read_file(out_path), static_cast<long>(memory.PeakWorkingSetSize / 1024)};
+}
+#else
+// command is the program and its arguments; by default the trov of this build.
+inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
+                             const std::string& in_path, const std::string& out_path,
+                             const std::vector<std::string>& command = {TROV_EXE}) {
   if (input) fixtures::write_file(in_path, *input);
   pid_t pid = fork();
   if (pid == 0) {
@@ -40,7 +96,10 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || dup2(out, 1) < 0) _exit(126);
     close(out);
-    execl(TROV_EXE, TROV_EXE, static_cast<char*>(nullptr));
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
@@ -48,6 +107,7 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {-1, "", 0};
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fixtures::read_file(out_path), usage.ru_maxrss};
 }
+#endif
 
 // Whether this build runs under AddressSanitizer, whose shadow memory makes
 // resident sizes meaningless.

@@ -24,7 +24,8 @@ class Scratch {
       if (c == '/') c = '_';
     }
     root_ = fs::path(::testing::TempDir()) / name;
-    fs::remove_all(root_);
+    std::error_code ignored;  // what an earlier run left is cleared where possible
+    fs::remove_all(root_, ignored);
     fs::create_directories(root_);
   }
   ~Scratch() {
