@@ -1,0 +1,71 @@
+// The generated sample experiment: the same bytes every time, and the plot and marker lines it must give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+#include <string>
+
+#include "fixtures.h"
+#include "sample.h"
+#include "run_trov.h"
+#include "scratch.h"
+
+namespace trov {
+namespace {
+
+TEST(Sample, GeneratorWritesTheSameBytesEveryTime) {
+  sample::SampleSummary first_summary, second_summary;
+  const sample::SampleFiles first = sample::make_sample(&first_summary);
+  const sample::SampleFiles second = sample::make_sample(&second_summary);
+  EXPECT_EQ(first.experiment, second.experiment);
+  EXPECT_EQ(first.xray, second.xray);
+  EXPECT_EQ(first.neutron, second.neutron);
+  // Whole 512-byte blocks, 80-column records with CR LF.
+  EXPECT_EQ(first.xray.size() % 512, 0u);
+  EXPECT_EQ(first.neutron.size() % 512, 0u);
+  EXPECT_EQ(first.experiment.size() % 82, 0u);
+  EXPECT_EQ(first_summary.xray_points, 11501);  // 5 to 120 degrees in 0.01-degree steps
+  EXPECT_EQ(first_summary.xray_marked[0], 9);   // silicon 111 to 531 below 120 degrees
+}
+
+// Marker lines per marker number.
+std::array<int, 12> per_marker(const std::string& markers) {
+  std::array<int, 12> counts{};
+  std::istringstream lines(markers);
+  double x = 0;
+  int n = 0;
+  while (lines >> x >> n) ++counts.at(static_cast<std::size_t>(n));
+  return counts;
+}
+
+TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
+  testing::Scratch scratch;
+  const sample::SampleFiles files = sample::make_sample();
+  scratch.write("SAMPLE.EXP", files.experiment);
+  scratch.write("SAMPLE.P01", files.xray);
+  scratch.write("SAMPLE.P03", files.neutron);
+  const auto r = testing::run_trov_in(scratch.path(), "SAMPLE\n", scratch.path("_stdin"), scratch.path("_stdout"));
+  EXPECT_EQ(r.status, 0);
+  const struct {
+    const char* hh;
+    long plot_lines;
+    int silicon, zinc_oxide;  // marker 1 and marker 2
+  } histograms[] = {
+      {"01", 11501 - 50, 9, 21},
+      // Three silicon and nine zinc oxide ticks fall on the excluded first
+      // points, which give no lines.
+      {"03", 2492 - 40, 40 - 3, 135 - 9},
+  };
+  for (const auto& h : histograms) {
+    const std::string plot = scratch.read(std::string("SAMPLE.a") + h.hh);
+    EXPECT_EQ(std::count(plot.begin(), plot.end(), '\n'), h.plot_lines) << h.hh;
+    const auto counts = per_marker(scratch.read(std::string("SAMPLE.b") + h.hh));
+    EXPECT_EQ(counts[1], h.silicon) << h.hh;
+    EXPECT_EQ(counts[2], h.zinc_oxide) << h.hh;
+  }
+  EXPECT_FALSE(scratch.exists("SAMPLE.a02"));  // the single-crystal histogram
+}
+
+}  // namespace
+}  // namespace trov
