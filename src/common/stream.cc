@@ -1,8 +1,6 @@
 // Owned C streams: opening that refuses folders, checked reads and steps, block-buffered checked writes.
 #include "common/stream.h"
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -65,17 +63,6 @@ void Stream::make_room() {
 void Stream::flush_output() {
   if (used_ > 0) std::fwrite(output_.get(), 1, used_, file_.get());
   used_ = 0;
-}
-
-void Stream::write(const char* bytes, std::size_t size) {
-  while (size > 0) {
-    const std::size_t part = std::min(size, kOutputBlockSize);
-    char* out = reserve(part);
-    std::memcpy(out, bytes, part);
-    commit(out + part);
-    bytes += part;
-    size -= part;
-  }
 }
 
 void Stream::check_written() const {

@@ -50,10 +50,10 @@ class Stream {
   const std::string& name() const { return name_; }
 
   // Reads up to size bytes like fread, through a buffer of kInputBufferSize
-  // (stdio's default is a few kB: a system call every few blocks). A failure other than the end of the file
-  // throws "Error reading NAME": callers only ever look at the end-of-file flag,
-  // and a stream that fails without reaching its end would otherwise keep them
-  // reading for ever.
+  // (stdio's default of a few kB costs a system call every few blocks). A
+  // failure other than the end of the file throws "Error reading NAME":
+  // callers only ever look at the end-of-file flag, and a stream that fails
+  // without reaching its end would otherwise keep them reading for ever.
   std::size_t read(void* buffer, std::size_t size);
   // Steps back over one byte that was just read, as a seek back by one byte
   // would, without the seek: a seek makes the Windows C runtime discard its
@@ -73,7 +73,6 @@ class Stream {
     return output_.get() + used_;
   }
   void commit(const char* end) { used_ = static_cast<std::size_t>(end - output_.get()); }
-  void write(const char* bytes, std::size_t size);
   // Throws "Error writing NAME" once any write has failed. Output still in
   // the block buffer has not been tried yet; close_output tries it.
   void check_written() const;
