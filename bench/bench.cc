@@ -107,7 +107,6 @@ const fs::path& experiment_folder() {
   static const fs::path folder = [] {
     fs::path dir = fs::temp_directory_path() / "trov-bench";
     fs::create_directories(dir);
-    std::vector<std::string_view> types(kHistograms, "PXC ");
     trov::fixtures::write_file((dir / "bench.exp").string(),
                                trov::fixtures::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
     for (int h = 1; h <= kHistograms; ++h) {

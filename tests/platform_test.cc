@@ -49,12 +49,6 @@ void write_inputs(const fs::path& dir) {
   fixtures::write_file((dir / "NAC-2015A.P03").string(), profile.substr(0, profile.size() - 600));
 }
 
-std::string with_crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 TEST(PlatformComparison, SameFilesUnderWineApartFromLineEnds) {
   testing::Scratch scratch;
   const fs::path linux_dir = scratch.path("linux"), windows_dir = scratch.path("windows");
@@ -71,13 +65,13 @@ TEST(PlatformComparison, SameFilesUnderWineApartFromLineEnds) {
                                            scratch.path("out"), wine);
     EXPECT_EQ(on_linux.status, 0) << word;
     EXPECT_EQ(on_windows.status, on_linux.status) << word;
-    EXPECT_EQ(on_windows.out, with_crlf(on_linux.out)) << word;
+    EXPECT_EQ(on_windows.out, fixtures::with_crlf(on_linux.out)) << word;
   }
   for (const auto& entry : fs::directory_iterator(linux_dir)) {
     const std::string name = entry.path().filename().string();
     const std::string linux_bytes = fixtures::read_file(entry.path().string());
     if (name.find(".a") == std::string::npos && name.find(".b") == std::string::npos) continue;
-    EXPECT_EQ(fixtures::read_file((windows_dir / name).string()), with_crlf(linux_bytes)) << name;
+    EXPECT_EQ(fixtures::read_file((windows_dir / name).string()), fixtures::with_crlf(linux_bytes)) << name;
     ++compared;
   }
   EXPECT_EQ(compared, 4 * 6 + 2 * 3);  // three powder histograms per built experiment, three in the published one

@@ -77,14 +77,18 @@ inline std::string lines(std::initializer_list<std::string_view> lines, std::str
 
 // Text as a text-mode stream stores it: a line feed becomes CR LF on Windows
 // and stays as it is elsewhere.
-inline std::string native(std::string_view text) {
-#ifdef _WIN32
+inline std::string with_crlf(std::string_view text) {
   std::string out;
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
   return out;
+}
+
+inline std::string native(std::string_view text) {
+#ifdef _WIN32
+  return with_crlf(text);
 #else
   return std::string(text);
 #endif
