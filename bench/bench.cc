@@ -2,10 +2,6 @@
 //
 // Run with bench/run (see the README); ratios between neighbours are what count.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -15,14 +11,13 @@
 
 #include "conversion/conversion.h"
 #include "fixtures.h"
+#include "run_trov.h"
 #include "stdio_baseline.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using trov::fixtures::Point;
+using trov::ProfilePoint;
 
 constexpr int kHistograms = 4;
 constexpr int kPointsPerHistogram = 250000;
@@ -30,8 +25,8 @@ constexpr int kPointsPerHistogram = 250000;
 // A plausible refined pattern: counts in the hundreds to thousands with
 // decimals, a scale near 1, an auxiliary column (sigma), 1% of the points
 // marked, the first points excluded.
-std::vector<Point> pattern(int count, float start, float step) {
-  std::vector<Point> points;
+std::vector<ProfilePoint> pattern(int count, float start, float step) {
+  std::vector<ProfilePoint> points;
   points.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     const double x = start + step * static_cast<float>(i);
@@ -45,7 +40,7 @@ std::vector<Point> pattern(int count, float start, float step) {
 }
 
 const std::string& profile_bytes() {
-  static const std::string bytes = trov::fixtures::profile_bytes(pattern(kPointsPerHistogram, 500.0f, 0.5f));
+  static const std::string bytes = trov::writer::profile_bytes(pattern(kPointsPerHistogram, 500.0f, 0.5f));
   return bytes;
 }
 
@@ -56,26 +51,25 @@ trov::HistogramType pxc() {
 }
 
 void BM_PlotLine(benchmark::State& state) {
-  const std::vector<Point> points = pattern(4096, 500.0f, 0.5f);
+  const std::vector<ProfilePoint> points = pattern(4096, 500.0f, 0.5f);
   char line[trov::kMaxPlotLineSize];
   std::size_t i = 0;
   for (auto _ : state) {
-    const Point& p = points[i++ % points.size()];
-    trov::ProfilePoint point{p.flags, p.position, p.observed, p.calculated, p.scale, p.auxiliary};
-    benchmark::DoNotOptimize(trov::format_plot_line(line, point.position * 0.01, point));
+    const ProfilePoint& p = points[i++ % points.size()];
+    benchmark::DoNotOptimize(trov::format_plot_line(line, p.position * static_cast<double>(trov::kCentidegree), p));
   }
   state.counters["points/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_PlotLineSnprintf(benchmark::State& state) {
-  const std::vector<Point> points = pattern(4096, 500.0f, 0.5f);
+  const std::vector<ProfilePoint> points = pattern(4096, 500.0f, 0.5f);
   char line[trov::kMaxPlotLineSize];
   std::size_t i = 0;
   for (auto _ : state) {
-    const Point& p = points[i++ % points.size()];
+    const ProfilePoint& p = points[i++ % points.size()];
     const double obs = p.observed, calc = p.calculated, scale = p.scale;
     benchmark::DoNotOptimize(std::snprintf(line, sizeof line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n",
-                                           p.position * 0.01, obs * scale, calc * scale, (obs - calc) * scale, scale,
+                                           p.position * static_cast<double>(trov::kCentidegree), obs * scale, calc * scale, (obs - calc) * scale, scale,
                                            static_cast<double>(p.auxiliary)));
   }
   state.counters["points/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
@@ -86,17 +80,19 @@ template <bool kBaseline>
 void BM_ConvertInMemory(benchmark::State& state) {
   const std::string& bytes = profile_bytes();
   for (auto _ : state) {
-    std::FILE* in = fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb");
-    trov::Stream profile(trov::FilePtr(in), "bench.p01");
-    trov::Stream plot(trov::FilePtr(std::fopen("/dev/null", "w")), "bench.a01");
-    trov::Stream markers(trov::FilePtr(std::fopen("/dev/null", "w")), "bench.b01");
+    trov::FilePtr profile(fmemopen(const_cast<char*>(bytes.data()), bytes.size(), "rb"));
+    trov::FilePtr plot(std::fopen("/dev/null", "w"));
+    trov::FilePtr markers(std::fopen("/dev/null", "w"));
     if constexpr (kBaseline) {
       trov::bench::stdio_convert(profile.get(), plot.get(), markers.get(), true);
     } else {
-      trov::convert_histogram(profile, plot, markers, pxc());
+      trov::InputFile profile_file(std::move(profile), "bench.p01");
+      trov::OutputFile plot_file(std::move(plot), "bench.a01");
+      trov::OutputFile marker_file(std::move(markers), "bench.b01");
+      trov::convert_histogram(profile_file, plot_file, marker_file, pxc());
+      plot_file.close();
+      marker_file.close();
     }
-    plot.close_output();
-    markers.close_output();
   }
   state.counters["points/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * kPointsPerHistogram, benchmark::Counter::kIsRate);
@@ -108,37 +104,24 @@ const fs::path& experiment_folder() {
     fs::path dir = fs::temp_directory_path() / "trov-bench";
     fs::create_directories(dir);
     trov::fixtures::write_file((dir / "bench.exp").string(),
-                               trov::fixtures::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
+                               trov::writer::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
     for (int h = 1; h <= kHistograms; ++h) {
       trov::fixtures::write_file((dir / ("bench.p0" + std::to_string(h))).string(), profile_bytes());
     }
-    trov::fixtures::write_file((dir / "name.txt").string(), "bench\n");
     return dir;
   }();
   return folder;
 }
 
-// Runs args in the experiment folder, through the peak_rss launcher, with
-// name.txt on standard input and standard output discarded; returns the
-// program's peak resident size in kB.
+// Runs args in the experiment folder through the peak_rss launcher, with the
+// experiment's name on standard input and standard output discarded; returns
+// the program's peak resident size in kB.
 long run_child(std::vector<std::string> args) {
   const std::string rss_file = (experiment_folder() / "peak_rss.txt").string();
   args.insert(args.begin(), {PEAK_RSS_EXE, rss_file});
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string input = (experiment_folder() / "name.txt").string();
-  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const fs::path previous = fs::current_path();
-  fs::current_path(experiment_folder());
-  pid_t pid = 0;
-  int status = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  fs::current_path(previous);
-  posix_spawn_file_actions_destroy(&actions);
-  if (status != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  const auto run = trov::testing::run_trov_in(experiment_folder().string(), "bench\n",
+                                              (experiment_folder() / "name.txt").string(), "/dev/null", args);
+  if (run.status != 0) {
     std::fprintf(stderr, "%s failed\n", args[2].c_str());
     std::abort();
   }

@@ -1,4 +1,7 @@
-// Profile conversion with fread and fprintf, as a plain C rendition would do it.
+// An oracle kept apart on purpose: the profile conversion as a plain C program would write it (fread, fprintf).
+//
+// The benchmarks measure trov against it, so it shares no formatting or
+// buffering code with trov and must stay as plain as it is.
 #include "stdio_baseline.h"
 
 #include "conversion/conversion.h"
@@ -14,7 +17,7 @@ void stdio_convert(std::FILE* profile, std::FILE* plot, std::FILE* markers, bool
       const ProfilePoint p = decode_profile_point(block + i * kProfilePointSize);
       if (!(p.calculated > 0.0f)) continue;
       double x = p.position;
-      if (centidegrees) x *= static_cast<double>(0.01f);
+      if (centidegrees) x *= static_cast<double>(kCentidegree);
       const double obs = p.observed, calc = p.calculated, scale = p.scale;
       std::fprintf(plot, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n", x, obs * scale, calc * scale, (obs - calc) * scale,
                    scale, static_cast<double>(p.auxiliary));

@@ -1,4 +1,4 @@
-// The conversion written plainly with stdio and printf: the baseline the benchmarks measure against.
+// An oracle kept apart on purpose: the conversion written plainly with stdio and printf, the benchmarks' baseline.
 #pragma once
 
 #include <cstdio>

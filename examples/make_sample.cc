@@ -1,9 +1,20 @@
 // make_sample FOLDER: writes the sample experiment SAMPLE.EXP, SAMPLE.P01 and SAMPLE.P03 into FOLDER.
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
-#include "fixtures.h"
 #include "sample.h"
+
+namespace {
+
+bool write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -15,9 +26,11 @@ int main(int argc, char** argv) {
   fs::create_directories(folder);
   trov::sample::SampleSummary s;
   const trov::sample::SampleFiles files = trov::sample::make_sample(&s);
-  trov::fixtures::write_file((folder / "SAMPLE.EXP").string(), files.experiment);
-  trov::fixtures::write_file((folder / "SAMPLE.P01").string(), files.xray);
-  trov::fixtures::write_file((folder / "SAMPLE.P03").string(), files.neutron);
+  if (!write_file(folder / "SAMPLE.EXP", files.experiment) || !write_file(folder / "SAMPLE.P01", files.xray) ||
+      !write_file(folder / "SAMPLE.P03", files.neutron)) {
+    std::fprintf(stderr, "make_sample: cannot write into %s\n", folder.string().c_str());
+    return 1;
+  }
   std::printf("Sample experiment written to %s\n", folder.string().c_str());
   std::printf("  histogram 1 (PXC): %d points, %d excluded; ticks: %d silicon, %d zinc oxide\n", s.xray_points,
               s.xray_excluded, s.xray_marked[0], s.xray_marked[1]);

@@ -21,13 +21,12 @@
 #include <numbers>
 #include <vector>
 
-#include "fixtures.h"
+#include "gsas_writer.h"
 
 namespace trov::sample {
 
 namespace {
 
-using fixtures::Point;
 constexpr double kPi = std::numbers::pi;
 
 struct Atom {
@@ -130,7 +129,7 @@ float counts(double expected, Noise& noise) {
 constexpr double kWavelength = 1.5406;
 constexpr double kDifc = 7150.0, kZero = 5.0;
 
-std::vector<Point> xray_pattern(const std::vector<Phase>& phases, SampleSummary& summary, Noise& noise) {
+std::vector<ProfilePoint> xray_pattern(const std::vector<Phase>& phases, SampleSummary& summary, Noise& noise) {
   const double start = 5.0, step = 0.01;
   const int count = static_cast<int>(std::lround((120.0 - start) / step)) + 1;
   std::vector<double> calc(static_cast<std::size_t>(count), 0.0);
@@ -158,7 +157,7 @@ std::vector<Point> xray_pattern(const std::vector<Phase>& phases, SampleSummary&
       flags[static_cast<std::size_t>(centre)] |= 4 << ph;
     }
   }
-  std::vector<Point> points;
+  std::vector<ProfilePoint> points;
   for (int i = 0; i < count; ++i) {
     const auto u = static_cast<std::size_t>(i);
     const double y = calc[u] + background[u];
@@ -172,7 +171,7 @@ std::vector<Point> xray_pattern(const std::vector<Phase>& phases, SampleSummary&
   return points;
 }
 
-std::vector<Point> neutron_pattern(const std::vector<Phase>& phases, SampleSummary& summary, Noise& noise) {
+std::vector<ProfilePoint> neutron_pattern(const std::vector<Phase>& phases, SampleSummary& summary, Noise& noise) {
   const double t0 = 3000.0, ratio = 1.0008, t_end = 22000.0;
   const int count = static_cast<int>(std::log(t_end / t0) / std::log(ratio)) + 1;
   auto tof = [&](int i) { return t0 * std::pow(ratio, i); };
@@ -193,7 +192,7 @@ std::vector<Point> neutron_pattern(const std::vector<Phase>& phases, SampleSumma
       flags[static_cast<std::size_t>(centre)] |= 4 << ph;
     }
   }
-  std::vector<Point> points;
+  std::vector<ProfilePoint> points;
   for (int i = 0; i < count; ++i) {
     const auto u = static_cast<std::size_t>(i);
     const double t = tof(i);
@@ -211,11 +210,11 @@ std::vector<Point> neutron_pattern(const std::vector<Phase>& phases, SampleSumma
 }
 
 std::string experiment_file() {
-  using fixtures::record;
-  return fixtures::lines({record("     SAMPLE: silicon + zinc oxide, generated for trov"),
+  using writer::record;
+  return writer::lines({record("     SAMPLE: silicon + zinc oxide, generated for trov"),
                           record(" DESCR  Two-phase sample: Cu Ka1 X-ray and TOF neutron powder data"),
                           record(" EXPR  NHST     3"),
-                          fixtures::htyp_record(1, {"PXC ", "SXC ", "PNT "}),
+                          writer::htyp_record(1, {"PXC ", "SXC ", "PNT "}),
                           record(" EXPR  NPHAS    1    1    0    0    0    0    0    0    0"),
                           record("CRS1    PNAM  Silicon"),
                           record("CRS1  ABC      5.431020  5.431020  5.431020"),
@@ -236,8 +235,8 @@ SampleFiles make_sample(SampleSummary* summary) {
   Noise noise;
   SampleFiles files;
   files.experiment = experiment_file();
-  files.xray = fixtures::profile_bytes(xray_pattern(phases, s, noise));
-  files.neutron = fixtures::profile_bytes(neutron_pattern(phases, s, noise));
+  files.xray = writer::profile_bytes(xray_pattern(phases, s, noise));
+  files.neutron = writer::profile_bytes(neutron_pattern(phases, s, noise));
   return files;
 }
 

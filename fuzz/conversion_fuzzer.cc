@@ -14,15 +14,15 @@ using trov::ProfileBlock;
 struct MemoryOutput {
   char* text = nullptr;
   std::size_t size = 0;
-  trov::Stream stream;
+  trov::OutputFile file;
 
-  explicit MemoryOutput(const char* name) : stream(trov::FilePtr(open_memstream(&text, &size)), name) {}
+  explicit MemoryOutput(const char* name) : file(trov::FilePtr(open_memstream(&text, &size)), name) {}
   ~MemoryOutput() { std::free(text); }
   MemoryOutput(const MemoryOutput&) = delete;
   MemoryOutput& operator=(const MemoryOutput&) = delete;
 
   std::size_t lines() {
-    stream.close_output();
+    file.close();
     return static_cast<std::size_t>(std::count(text, text + size, '\n'));
   }
 };
@@ -36,10 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* profile_bytes = data + trov::kTypeFieldLength;
   const std::size_t profile_size = size - trov::kTypeFieldLength;
 
-  trov::Stream profile(trov::fuzz::memory_file(profile_bytes, profile_size), "fuzz.p01");
+  trov::InputFile profile(trov::fuzz::memory_file(profile_bytes, profile_size), "fuzz.p01");
   MemoryOutput plot("fuzz.a01");
   MemoryOutput markers("fuzz.b01");
-  trov::convert_histogram(profile, plot.stream, markers.stream, type);
+  trov::convert_histogram(profile, plot.file, markers.file, type);
 
   // Every block whose 504 bytes of points are in the file is converted once;
   // a point gives a plot line when calculated > 0, and a marker line per set

@@ -1,4 +1,4 @@
-// Fuzzes the experiment reader: any bytes as an experiment file, checked against a model of the record rules.
+// Fuzzes the experiment reader against an oracle: any bytes, and the record rules applied to them directly.
 #include <cstring>
 
 #include "experiment/experiment.h"
@@ -8,9 +8,10 @@ namespace {
 
 using trov::HistogramTable;
 
-// The record rules applied to the bytes directly, with the end-of-file
-// condition modelled as a file stream keeps it. The reader, which goes
-// through stdio, must build the same table.
+// The oracle, kept independent of the reader on purpose: the record rules
+// applied to the byte array, with seeks and the end-of-file condition modelled
+// as a file stream keeps them. The reader, which goes through stdio and puts
+// bytes back instead of seeking, must build the same table.
 class ModelFile {
  public:
   ModelFile(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
@@ -72,8 +73,8 @@ HistogramTable model_table(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  trov::Stream stream(trov::fuzz::memory_file(data, size), "fuzz.exp");
-  const HistogramTable table = trov::scan_histogram_types(stream);
+  trov::InputFile file(trov::fuzz::memory_file(data, size), "fuzz.exp");
+  const HistogramTable table = trov::scan_histogram_types(file);
   const HistogramTable model = model_table(data, size);
   if (table.count != model.count) trov::fuzz::finding("table count differs from the model");
   for (int i = 0; i < table.count; ++i) {

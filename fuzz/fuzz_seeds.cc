@@ -9,6 +9,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace fx = trov::fixtures;
+namespace writer = trov::writer;
 
 // FuzzedDataProvider's random-length string: backslashes doubled, ended by a
 // backslash and any other character.
@@ -21,8 +22,8 @@ std::string provider_string(const std::string& text) {
   return out + "\\;";
 }
 
-std::vector<fx::Point> points(int count, float start) {
-  std::vector<fx::Point> out;
+std::vector<trov::ProfilePoint> points(int count, float start) {
+  std::vector<trov::ProfilePoint> out;
   for (int i = 0; i < count; ++i) {
     out.push_back({i % 3 == 0 ? 4 << (i % 11) : 0, start + static_cast<float>(i), 100.0f + static_cast<float>(i),
                    i < 2 ? 0.0f : 95.0f, 1.5f, 0.5f});
@@ -37,27 +38,27 @@ int main(int argc, char** argv) {
   const fs::path root = argv[1];
   for (const char* target : {"experiment", "conversion", "program"}) fs::create_directories(root / target);
 
-  const std::string title = fx::record("     SEED EXPERIMENT");
-  const std::string name = fx::record(" EXPR  NAME  seed");
-  const std::string htyp = fx::htyp_record(1, {"PXC ", "PNT ", "SXC "});
+  const std::string title = writer::record("     SEED EXPERIMENT");
+  const std::string name = writer::record(" EXPR  NAME  seed");
+  const std::string htyp = writer::htyp_record(1, {"PXC ", "PNT ", "SXC "});
   int n = 0;
   for (const char* eol : {"\n", "\r\n", "", "\r"}) {
-    std::string exp = fx::lines({title, name, htyp, name}, eol);
+    std::string exp = writer::lines({title, name, htyp, name}, eol);
     fx::write_file((root / "experiment" / ("lines" + std::to_string(n++))).string(), exp);
     fx::write_file((root / "program" / ("lines" + std::to_string(n))).string(),
-                   provider_string("f") + provider_string(exp) + fx::profile_bytes(points(30, 1000)));
+                   provider_string("f") + provider_string(exp) + writer::profile_bytes(points(30, 1000)));
   }
   fx::write_file((root / "experiment" / "short_line").string(), title.substr(0, 50) + "\n" + htyp + "\n");
   fx::write_file((root / "experiment" / "final_78_crlf").string(), name + "\n" + htyp.substr(0, 78) + "\r\n");
 
-  const std::string profile = fx::profile_bytes(points(40, 1234.5f));
+  const std::string profile = writer::profile_bytes(points(40, 1234.5f));
   for (std::size_t cut : {profile.size(), profile.size() - 8, std::size_t{512 + 503}, std::size_t{100}}) {
     for (const char* type : {"PXC ", "PNT "}) {
       fx::write_file((root / "conversion" / (std::string(type, 3) + std::to_string(cut))).string(),
                      type + profile.substr(0, cut));
     }
   }
-  const std::string two = fx::lines({name, fx::htyp_record(1, {"PXC ", "PNT "})}, "\r\n");
+  const std::string two = writer::lines({name, writer::htyp_record(1, {"PXC ", "PNT "})}, "\r\n");
   for (const char* word : {"f", "F.EXP", "./f.x.y", "f other"}) {
     fx::write_file((root / "program" / ("word_" + std::to_string(n++))).string(),
                    provider_string(word) + provider_string(two) + profile);

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/stream.h"
+#include "common/file_handle.h"
 
 // ASan keeps up to 256 MB of freed memory in quarantine to catch use after
 // free; with a run's RSS limited to 256 MB that alone would read as a memory
@@ -18,8 +18,8 @@ extern "C" const char* __asan_default_options() { return "quarantine_size_mb=32"
 
 namespace trov::fuzz {
 
-// A read-only stream over bytes with the semantics of a file on disk (unlike
-// fmemopen, a seek past the end succeeds, as it does on a file).
+// A read-only stream over bytes, backed by a real file descriptor so that it
+// buffers, reads and meets the end as a file on disk does.
 inline FilePtr memory_file(const std::uint8_t* data, std::size_t size) {
   int fd = memfd_create("trov-fuzz", 0);
   if (fd < 0) std::abort();

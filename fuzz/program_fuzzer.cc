@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fatal.h"
 #include "driver/driver.h"
 #include "fuzz_support.h"
 

@@ -17,7 +17,6 @@ namespace trov {
 namespace {
 
 using fixtures::native;
-using fixtures::Point;
 using testing::Scratch;
 
 HistogramType type_of(const char* code) {
@@ -33,12 +32,12 @@ struct Output {
 Output convert(std::string_view profile_bytes, const char* type = "PXC ") {
   Scratch scratch;
   {
-    Stream profile = scratch.input("g.p01", profile_bytes);
-    Stream plot = scratch.output("g.a01");
-    Stream markers = scratch.output("g.b01");
+    InputFile profile = scratch.input("g.p01", profile_bytes);
+    OutputFile plot = scratch.output("g.a01");
+    OutputFile markers = scratch.output("g.b01");
     convert_histogram(profile, plot, markers, type_of(type));
-    plot.close_output();
-    markers.close_output();
+    plot.close();
+    markers.close();
   }
   return {scratch.read("g.a01"), scratch.read("g.b01")};
 }
@@ -53,8 +52,8 @@ TEST(LittleEndian, WordsDecodeTheSameOnEveryHost) {
 }
 
 TEST(ProfileConversion, PlotLineHasSixRightAlignedColumns) {
-  Point p{0, 1234.5f, 1000.0f, 900.0f, 2.0f, 0.25f};
-  std::string bytes = fixtures::profile_bytes({p});
+  ProfilePoint p{0, 1234.5f, 1000.0f, 900.0f, 2.0f, 0.25f};
+  std::string bytes = writer::profile_bytes({p});
   EXPECT_EQ(convert(bytes, "PXC ").plot, native(" 12.345   2000.0   1800.0    200.0      2.0000      0.2500\n"));
   EXPECT_EQ(convert(bytes, "PNT ").plot, native("1234.500   2000.0   1800.0    200.0      2.0000      0.2500\n"));
 }
@@ -69,7 +68,7 @@ TEST(ProfileConversion, OnlyTheThirdTypeCharacterScalesTheAxis) {
 
 TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
   struct Case {
-    Point point;
+    ProfilePoint point;
     const char* line;
   } cases[] = {
       // A negative difference keeps its sign, even when it rounds to zero.
@@ -80,29 +79,29 @@ TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
       // Wide values widen their field rather than being cut.
       {{0, 12345678, 3e9f, 1, 1e7f, 0}, "12345678.000 30000000000000000.0 10000000.0 29999999990000000.0 10000000.0000      0.0000\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(convert(fixtures::profile_bytes({c.point}), "PNT ").plot, native(c.line));
+  for (const Case& c : cases) EXPECT_EQ(convert(writer::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
 TEST(ProfileConversion, NonFiniteValuesAreSpelledLikePrintf) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  Point p{0, -inf, inf, 1, nan, -nan};
-  EXPECT_EQ(convert(fixtures::profile_bytes({p}), "PNT ").plot,
+  ProfilePoint p{0, -inf, inf, 1, nan, -nan};
+  EXPECT_EQ(convert(writer::profile_bytes({p}), "PNT ").plot,
             native("   -inf      nan      nan      nan         nan        -nan\n"));
 }
 
 TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  std::vector<Point> points = {{4, 1, 5, 0, 1, 0}, {4, 2, 5, -1, 1, 0}, {4, 3, 5, nan, 1, 0},
+  std::vector<ProfilePoint> points = {{4, 1, 5, 0, 1, 0}, {4, 2, 5, -1, 1, 0}, {4, 3, 5, nan, 1, 0},
                                {4, 4, 5, -0.0f, 1, 0}, {4, 5, 5, 1e-45f, 1, 0}};
-  Output out = convert(fixtures::profile_bytes(points), "PNT ");
+  Output out = convert(writer::profile_bytes(points), "PNT ");
   EXPECT_EQ(out.plot, native("  5.000      5.0      0.0      5.0      1.0000      0.0000\n"));
   EXPECT_EQ(out.markers, native("  5.000  1\n"));
 }
 
 TEST(ProfileConversion, OnlyBlocksWhosePointsAreWholeAreConverted) {
-  std::vector<Point> points(28, Point{0, 1, 1, 1, 1, 0});
-  const std::string two_blocks = fixtures::profile_bytes(points);
+  std::vector<ProfilePoint> points(28, ProfilePoint{0, 1, 1, 1, 1, 0});
+  const std::string two_blocks = writer::profile_bytes(points);
   ASSERT_EQ(two_blocks.size(), 2 * ProfileBlock::kSize);
   struct Case {
     std::size_t size;
@@ -133,16 +132,16 @@ TEST(MarkerFile, QuotientOfExactlyOneMarksAPoint) {
     for (int n : c.numbers) expected += " 12.345 " + std::string(n < 10 ? " " : "") + std::to_string(n) + "\n";
     Scratch scratch;
     {
-      Stream markers = scratch.output("m.b01");
+      OutputFile markers = scratch.output("m.b01");
       write_marker_lines(markers, 12.345, c.flags);
-      markers.close_output();
+      markers.close();
     }
     EXPECT_EQ(scratch.read("m.b01"), native(expected)) << "flags " << c.flags;
   }
 }
 
 TEST(MarkerFile, LinesFollowEachPlotLineInPointOrder) {
-  Output out = convert(fixtures::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
+  Output out = convert(writer::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
   EXPECT_EQ(out.markers, native(" 12.345  2\n 12.345  1\n 14.000  3\n"));
 }
 
@@ -161,23 +160,23 @@ struct FailingProfile {
     d->position += n;
     return static_cast<ssize_t>(n);
   }
-  Stream open() {
-    return Stream(FilePtr(fopencookie(this, "rb", {&FailingProfile::read, nullptr, nullptr, nullptr})), "g.p01");
+  InputFile open() {
+    return InputFile(FilePtr(fopencookie(this, "rb", {&FailingProfile::read, nullptr, nullptr, nullptr})), "g.p01");
   }
 };
 
 TEST(ProfileConversion, ReadErrorStopsWithoutConvertingAStaleBlock) {
-  std::vector<Point> points(28, Point{0, 1, 1, 1, 1, 0});
+  std::vector<ProfilePoint> points(28, ProfilePoint{0, 1, 1, 1, 1, 0});
   // Fails inside the second block's points, and inside its trailing words.
   for (std::size_t fail_at : {std::size_t{600}, std::size_t{506}}) {
     Scratch scratch;
-    FailingProfile device{fixtures::profile_bytes(points), fail_at};
-    Stream profile = device.open();
-    Stream plot = scratch.output("g.a01");
-    Stream markers = scratch.output("g.b01");
+    FailingProfile device{writer::profile_bytes(points), fail_at};
+    InputFile profile = device.open();
+    OutputFile plot = scratch.output("g.a01");
+    OutputFile markers = scratch.output("g.b01");
     EXPECT_EQ(testing::fatal_message([&] { convert_histogram(profile, plot, markers, type_of("PNT ")); }),
               "Error reading g.p01");
-    plot.close_output();
+    plot.close();
     EXPECT_EQ(line_count(scratch.read("g.a01")), 14u) << fail_at;
   }
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "common/fatal.h"
+
 namespace trov {
 namespace {
 

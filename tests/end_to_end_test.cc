@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "conversion/conversion.h"
 #include "fixtures.h"
-#include "run_trov.h"
 #include "scratch.h"
 
 
@@ -17,7 +17,6 @@ namespace trov {
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::Point;
 using testing::Scratch;
 
 const std::string kBannerAndPrompt =
@@ -42,14 +41,6 @@ std::string screen(const std::string& message = "") { return fixtures::native(kB
 
 using Result = testing::RunResult;
 
-// Runs trov in scratch folder cwd; its standard input and output go through
-// files named _stdin and _stdout in the scratch root. No input closes
-// standard input instead.
-Result run_trov(const Scratch& scratch, const std::optional<std::string>& input, const std::string& cwd = "") {
-  fs::create_directories(scratch.path(cwd));
-  return testing::run_trov_in(scratch.path(cwd), input, scratch.path("_stdin"), scratch.path("_stdout"));
-}
-
 // Every file below the scratch root, its run files left out.
 std::set<std::string> files(const Scratch& scratch) {
   std::set<std::string> names;
@@ -62,14 +53,14 @@ std::set<std::string> files(const Scratch& scratch) {
 
 // What printf makes of the points with the plot and marker formats: the
 // oracle for the program's own formatting.
-double x_of(const Point& p, bool centidegrees) {
-  return centidegrees ? static_cast<double>(p.position) * static_cast<double>(0.01f) : p.position;
+double x_of(const ProfilePoint& p, bool centidegrees) {
+  return centidegrees ? static_cast<double>(p.position) * static_cast<double>(kCentidegree) : p.position;
 }
 
-std::string expected_plot(const std::vector<Point>& points, bool centidegrees) {
+std::string expected_plot(const std::vector<ProfilePoint>& points, bool centidegrees) {
   std::string out;
   char line[512];
-  for (const Point& p : points) {
+  for (const ProfilePoint& p : points) {
     if (!(p.calculated > 0)) continue;
     double obs = p.observed, calc = p.calculated, scale = p.scale;
     std::snprintf(line, sizeof line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n", x_of(p, centidegrees), obs * scale,
@@ -79,12 +70,12 @@ std::string expected_plot(const std::vector<Point>& points, bool centidegrees) {
   return fixtures::native(out);
 }
 
-std::string expected_markers(const std::vector<Point>& points, bool centidegrees) {
+std::string expected_markers(const std::vector<ProfilePoint>& points, bool centidegrees) {
   std::string out;
   char line[64];
-  for (const Point& p : points) {
-    for (int bit = 12; bit >= 2 && p.calculated > 0 && p.flags >= 0 && p.flags < 8192; --bit) {
-      if ((p.flags >> bit & 1) == 0) continue;
+  for (const ProfilePoint& p : points) {
+    for (int bit = 12; bit >= 2 && p.calculated > 0 && p.marker_flags >= 0 && p.marker_flags < 8192; --bit) {
+      if ((p.marker_flags >> bit & 1) == 0) continue;
       std::snprintf(line, sizeof line, "%7.3f %2d\n", x_of(p, centidegrees), bit - 1);
       out += line;
     }
@@ -94,8 +85,8 @@ std::string expected_markers(const std::vector<Point>& points, bool centidegrees
 
 // A profile with excluded points at its start, marks of two phases and a
 // last block only partly filled with points.
-std::vector<Point> profile_points(float start, float step, int count = 33) {
-  std::vector<Point> points;
+std::vector<ProfilePoint> profile_points(float start, float step, int count = 33) {
+  std::vector<ProfilePoint> points;
   for (int i = 0; i < count; ++i) {
     std::int32_t flags = i % 5 == 0 ? 4 : i % 7 == 0 ? 12 : i == 8 ? 8192 : 0;
     float calc = i < 3 ? 0.0f : 100.0f + static_cast<float>(i * 13 % 40) + 0.3f;
@@ -105,12 +96,12 @@ std::vector<Point> profile_points(float start, float step, int count = 33) {
   return points;
 }
 
-const std::vector<Point> kXray = profile_points(1000.0f, 2.5f);      // centidegrees
-const std::vector<Point> kNeutron = profile_points(5000.0f, 12.0f);  // time of flight
+const std::vector<ProfilePoint> kXray = profile_points(1000.0f, 2.5f);      // centidegrees
+const std::vector<ProfilePoint> kNeutron = profile_points(5000.0f, 12.0f);  // time of flight
 
 std::string experiment(std::initializer_list<std::string_view> types) {
-  return fixtures::lines({fixtures::record("      GARNET TEST EXPERIMENT"), fixtures::record(" EXPR  NAME  garnet"),
-                          fixtures::htyp_record(1, types), fixtures::record(" EXPR  NPHAS    1    0    0")},
+  return writer::lines({writer::record("      GARNET TEST EXPERIMENT"), writer::record(" EXPR  NAME  garnet"),
+                          writer::htyp_record(1, types), writer::record(" EXPR  NPHAS    1    0    0")},
                          "\r\n");
 }
 
@@ -118,7 +109,7 @@ std::string experiment(std::initializer_list<std::string_view> types) {
 void write_garnet(const Scratch& scratch, const std::string& base, const std::string& exp_suffix = ".exp",
                   const std::string& profile_suffix = ".p01") {
   scratch.write(base + exp_suffix, experiment({"PXC "}));
-  scratch.write(base + profile_suffix, fixtures::profile_bytes(kXray));
+  scratch.write(base + profile_suffix, writer::profile_bytes(kXray));
 }
 
 void expect_garnet_output(const Scratch& scratch, const std::string& base) {
@@ -129,9 +120,9 @@ void expect_garnet_output(const Scratch& scratch, const std::string& base) {
 TEST(EndToEnd, ConvertsEveryPowderHistogramAndNothingElse) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "SXC ", "PNT "}));
-  scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
-  scratch.write("garnet.p03", fixtures::profile_bytes(kNeutron));
-  Result r = run_trov(scratch, "garnet\n");
+  scratch.write("garnet.p01", writer::profile_bytes(kXray));
+  scratch.write("garnet.p03", writer::profile_bytes(kNeutron));
+  Result r = scratch.run_trov("garnet\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, screen());
   EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01", "garnet.p03", "garnet.a01",
@@ -156,7 +147,7 @@ TEST(EndToEnd, TypedNameIsCutInItsLastComponentOnly) {
   for (const Case& c : cases) {
     Scratch scratch;
     write_garnet(scratch, c.base);
-    Result r = run_trov(scratch, c.word, c.cwd);
+    Result r = scratch.run_trov(c.word, c.cwd);
     EXPECT_EQ(r.status, 0) << c.word << r.out;
     expect_garnet_output(scratch, c.base);
   }
@@ -166,10 +157,10 @@ TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
   // A published joint refinement: two time-of-flight banks and an X-ray histogram.
   Scratch scratch;
   scratch.write("NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
-  scratch.write("NAC-2015A.P01", fixtures::profile_bytes(kNeutron));
-  scratch.write("Nac-2015a.p02", fixtures::profile_bytes(kNeutron));  // found as typed; no carry-over
-  scratch.write("NAC-2015A.P03", fixtures::profile_bytes(kXray));
-  Result r = run_trov(scratch, "Nac-2015a\r\n");
+  scratch.write("NAC-2015A.P01", writer::profile_bytes(kNeutron));
+  scratch.write("Nac-2015a.p02", writer::profile_bytes(kNeutron));  // found as typed; no carry-over
+  scratch.write("NAC-2015A.P03", writer::profile_bytes(kXray));
+  Result r = scratch.run_trov("Nac-2015a\r\n");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(files(scratch).size(), 10u);
   EXPECT_EQ(scratch.read("Nac-2015a.a02"), expected_plot(kNeutron, false));
@@ -178,7 +169,7 @@ TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
 
   Scratch mixed;
   mixed.write("Garnet.Exp", experiment({"PXC "}));
-  r = run_trov(mixed, "garnet\n");
+  r = mixed.run_trov("garnet\n");
   EXPECT_EQ(r.status, 1);
 #ifdef _WIN32
   EXPECT_EQ(r.out, screen("Error opening GARNET.P01\n"));  // names match whatever their case
@@ -190,9 +181,9 @@ TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
 TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "PXC ", "PXC "}));
-  scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
-  scratch.write("garnet.p02", fixtures::profile_bytes(kXray));
-  Result r = run_trov(scratch, "garnet\n");
+  scratch.write("garnet.p01", writer::profile_bytes(kXray));
+  scratch.write("garnet.p02", writer::profile_bytes(kXray));
+  Result r = scratch.run_trov("garnet\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, screen("Error opening GARNET.P03\n"));
   expect_garnet_output(scratch, "garnet");
@@ -216,11 +207,11 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
   for (const Case& c : cases) {
     Scratch scratch;
     scratch.write("garnet.exp", experiment({"PXC ", "PXC "}));
-    scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
-    scratch.write("garnet.p02", fixtures::profile_bytes(kXray));
+    scratch.write("garnet.p01", writer::profile_bytes(kXray));
+    scratch.write("garnet.p02", writer::profile_bytes(kXray));
     fs::remove(scratch.path(c.folder));
     fs::create_directory(scratch.path(c.folder));
-    Result r = run_trov(scratch, "garnet\n");
+    Result r = scratch.run_trov("garnet\n");
     EXPECT_EQ(r.status, 1) << c.folder;
     EXPECT_EQ(r.out, screen(c.message));
     std::set<std::string> left = c.also_left;
@@ -243,7 +234,7 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
   write_garnet(scratch, "GARNET", ".EXP", ".P01");
   fs::create_directory(scratch.path("garnet.exp"));
   fs::create_directory(scratch.path("garnet.p01"));
-  EXPECT_EQ(run_trov(scratch, "garnet\n").status, 0);
+  EXPECT_EQ(scratch.run_trov("garnet\n").status, 0);
   expect_garnet_output(scratch, "garnet");
 #endif
 }
@@ -257,7 +248,7 @@ TEST(EndToEnd, UnreadableProfileIsAFailedOpen) {
   Scratch scratch;
   write_garnet(scratch, "garnet");
   fs::permissions(scratch.path("garnet.p01"), fs::perms::none);
-  Result r = run_trov(scratch, "garnet\n");
+  Result r = scratch.run_trov("garnet\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, screen("Error opening GARNET.P01\n"));
   EXPECT_EQ(files(scratch), (std::set<std::string>{"garnet.exp", "garnet.p01"}));
@@ -271,7 +262,7 @@ TEST(EndToEnd, ReadErrorIsReportedNotLoopedOn) {
     write_garnet(scratch, "garnet");
     fs::remove(scratch.path(file));
     fs::create_symlink("/proc/self/mem", scratch.path(file));
-    Result r = run_trov(scratch, "garnet\n");
+    Result r = scratch.run_trov("garnet\n");
     EXPECT_EQ(r.status, 1) << file;
     EXPECT_EQ(r.out, screen(std::string("Error reading ") + file + "\n"));
   }
@@ -281,10 +272,10 @@ TEST(EndToEnd, OutputCutShortIsNeverReportedAsSuccess) {
   for (const char* file : {"garnet.a02", "garnet.b02"}) {
     Scratch scratch;
     scratch.write("garnet.exp", experiment({"PXC ", "PNT "}));
-    scratch.write("garnet.p01", fixtures::profile_bytes(kXray));
-    scratch.write("garnet.p02", fixtures::profile_bytes(kNeutron));
+    scratch.write("garnet.p01", writer::profile_bytes(kXray));
+    scratch.write("garnet.p02", writer::profile_bytes(kNeutron));
     fs::create_symlink("/dev/full", scratch.path(file));
-    Result r = run_trov(scratch, "garnet\n");
+    Result r = scratch.run_trov("garnet\n");
     EXPECT_EQ(r.status, 1) << file;
     EXPECT_EQ(r.out, screen(std::string("Error writing ") + file + "\n"));
     expect_garnet_output(scratch, "garnet");
@@ -296,7 +287,7 @@ TEST(EndToEnd, NoNameEndsWithAMessageAndOpensNothing) {
   for (const std::optional<std::string>& input : {std::optional<std::string>(""), std::optional<std::string>(" \n\t\r\n"), std::optional<std::string>()}) {
     Scratch scratch;
     write_garnet(scratch, "garnet");
-    Result r = run_trov(scratch, input);
+    Result r = scratch.run_trov(input);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, screen("\nNo experiment name was typed\n"));
     EXPECT_EQ(files(scratch).size(), 2u);
@@ -332,7 +323,7 @@ TEST(EndToEnd, NamesWithinTheLimitsWorkAndLongerOnesAreRefused) {
 #endif
     Scratch scratch;
     write_garnet(scratch, c.base.empty() ? "garnet" : c.base);
-    Result r = run_trov(scratch, c.word + "\n");
+    Result r = scratch.run_trov(c.word + "\n");
     EXPECT_EQ(r.out, screen(c.message)) << c.word.size();
     EXPECT_EQ(r.status, c.message.empty() ? 0 : 1);
     if (c.message.empty()) {
@@ -344,11 +335,11 @@ TEST(EndToEnd, NamesWithinTheLimitsWorkAndLongerOnesAreRefused) {
 }
 
 TEST(EndToEnd, ExperimentWithoutPowderHistogramsWritesNothing) {
-  for (const std::string& exp : {fixtures::lines({fixtures::record(" EXPR  NAME  garnet")}, "\n"),
+  for (const std::string& exp : {writer::lines({writer::record(" EXPR  NAME  garnet")}, "\n"),
                                  experiment({"SXC ", "SNT "}), std::string()}) {
     Scratch scratch;
     scratch.write("garnet.exp", exp);
-    Result r = run_trov(scratch, "garnet\n");
+    Result r = scratch.run_trov("garnet\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, screen());
     EXPECT_EQ(files(scratch), std::set<std::string>{"garnet.exp"});

@@ -12,15 +12,15 @@
 namespace trov {
 namespace {
 
-using fixtures::htyp_record;
-using fixtures::lines;
-using fixtures::record;
+using writer::htyp_record;
+using writer::lines;
+using writer::record;
 using testing::Scratch;
 
 std::vector<std::string> scan(std::string_view bytes) {
   Scratch scratch;
-  Stream stream = scratch.input("x.exp", bytes);
-  HistogramTable table = scan_histogram_types(stream);
+  InputFile file = scratch.input("x.exp", bytes);
+  HistogramTable table = scan_histogram_types(file);
   std::vector<std::string> types;
   for (int i = 0; i < table.count; ++i) types.emplace_back(table.entries[static_cast<std::size_t>(i)].code.data());
   return types;
@@ -53,7 +53,7 @@ TEST(ExperimentFile, FinalRecordIsExaminedOnlyWhenItsReadDelivers80Bytes) {
       {kHtyp.substr(0, 78) + "\r\n", true},
       {kHtyp.substr(0, 79), false},         // short read: end of file
       {kHtyp.substr(0, 78) + "\n", false},
-      {kHtyp + "\r", true},                 // a CR as the last byte: seek past the end
+      {kHtyp + "\r", true},                 // a CR as the last byte: nothing left to skip
   };
   for (const Case& c : cases) {
     EXPECT_EQ(scan(kName + "\n" + c.tail).size(), c.found ? 3u : 0u) << '"' << c.tail << '"';

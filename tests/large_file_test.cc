@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "fixtures.h"
-#include "run_trov.h"
 #include "scratch.h"
 
 namespace trov {
@@ -33,10 +32,6 @@ std::size_t count_lines(const std::string& path) {
   return lines;
 }
 
-testing::RunResult run(const Scratch& scratch) {
-  return testing::run_trov_in(scratch.path(), "big\n", scratch.path("_stdin"), scratch.path("_stdout"));
-}
-
 // Called last: skips when no figure can be had, after everything else passed.
 void expect_bounded_memory(const testing::RunResult& r) {
   if (testing::kUnderAddressSanitizer) GTEST_SKIP() << "shadow memory says nothing of the program's own";
@@ -47,12 +42,12 @@ void expect_bounded_memory(const testing::RunResult& r) {
 
 TEST(LargeFile, HundredMegabyteProfileConvertsInBoundedMemory) {
   Scratch scratch;
-  std::vector<fixtures::Point> block;
+  std::vector<ProfilePoint> block;
   for (int i = 0; i < 14; ++i) block.push_back({i % 4 == 0 ? 12 : 0, 1000.0f + static_cast<float>(i), 120.5f, 118.25f, 1.5f, 0.5f});
-  const std::string unit = fixtures::profile_bytes(block);
+  const std::string unit = writer::profile_bytes(block);
   write_repeated(scratch.path("big.p01"), unit, kHundredMegabytes);
-  scratch.write("big.exp", fixtures::htyp_record(1, {"PXC "}) + "\r\n");
-  testing::RunResult r = run(scratch);
+  scratch.write("big.exp", writer::htyp_record(1, {"PXC "}) + "\r\n");
+  testing::RunResult r = scratch.run_trov("big\n");
   EXPECT_EQ(r.status, 0) << r.out;
   const std::size_t blocks = kHundredMegabytes / unit.size();
   EXPECT_EQ(count_lines(scratch.path("big.a01")), blocks * 14);
@@ -62,8 +57,8 @@ TEST(LargeFile, HundredMegabyteProfileConvertsInBoundedMemory) {
 
 TEST(LargeFile, HundredMegabyteExperimentWithoutTypesIsScannedInBoundedMemory) {
   Scratch scratch;
-  write_repeated(scratch.path("big.exp"), fixtures::record(" EXPR  NAME  a large experiment") + "\r\n", kHundredMegabytes);
-  testing::RunResult r = run(scratch);
+  write_repeated(scratch.path("big.exp"), writer::record(" EXPR  NAME  a large experiment") + "\r\n", kHundredMegabytes);
+  testing::RunResult r = scratch.run_trov("big\n");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_FALSE(scratch.exists("big.a01"));
   expect_bounded_memory(r);

@@ -15,7 +15,6 @@ namespace trov {
 namespace {
 
 namespace fs = std::filesystem;
-using fixtures::Point;
 
 #ifdef TROV_WINDOWS_EXE
 // Every kind of input the conversion treats differently: centidegree and
@@ -25,7 +24,7 @@ using fixtures::Point;
 void write_inputs(const fs::path& dir) {
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  std::vector<Point> points;
+  std::vector<ProfilePoint> points;
   for (int i = 0; i < 600; ++i) {
     const float f = static_cast<float>(i);
     points.push_back({i % 9 == 0 ? 4 << (i % 11) : i == 5 ? 8192 : 0, 500.0f + f * 0.75f, 100.0f + f / 8.0f,
@@ -34,14 +33,14 @@ void write_inputs(const fs::path& dir) {
   points.push_back({4, 1234.5f, 3e38f, 1e30f, 3e38f, -inf});
   points.push_back({4, -inf, inf, 1.0f, nan, -nan});
   points.push_back({0, 0.0625f, 0.25f, 0.75f, 1.0f, 1.03125f});
-  const std::string profile = fixtures::profile_bytes(points);
-  const std::string htyp = fixtures::htyp_record(1, {"PXC ", "SXC ", "PNT ", "PNC "});
-  const std::string name = fixtures::record(" EXPR  NAME  platform comparison");
+  const std::string profile = writer::profile_bytes(points);
+  const std::string htyp = writer::htyp_record(1, {"PXC ", "SXC ", "PNT ", "PNC "});
+  const std::string name = writer::record(" EXPR  NAME  platform comparison");
   const std::pair<const char*, const char*> experiments[] = {{"crlf", "\r\n"}, {"lf", "\n"}, {"cr", "\r"}, {"none", ""}};
   for (const auto& [base, eol] : experiments) {
     const bool cr = std::string(eol) == "\r";
     fixtures::write_file((dir / (std::string(base) + ".exp")).string(),
-                         cr ? fixtures::lines({name, name, htyp}, eol) : fixtures::lines({name, htyp}, eol));
+                         cr ? writer::lines({name, name, htyp}, eol) : writer::lines({name, htyp}, eol));
     for (const char* h : {".p01", ".p03", ".p04"}) fixtures::write_file((dir / (base + std::string(h))).string(), profile);
   }
   fixtures::write_file((dir / "NAC-2015A.EXP").string(), fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));

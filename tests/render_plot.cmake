@@ -1,17 +1,12 @@
 # Draws the sample's Rietveld plots as PNG and SVG and checks they are real pictures;
 # then draws one from a histogram whose marker file is empty.
-file(REMOVE_RECURSE "${DIR}")
-file(MAKE_DIRECTORY "${DIR}")
-execute_process(COMMAND "${MAKE_SAMPLE}" "${DIR}" OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-file(WRITE "${DIR}/name.txt" "SAMPLE\n")
-execute_process(COMMAND "${TROV}" WORKING_DIRECTORY "${DIR}" INPUT_FILE "${DIR}/name.txt" OUTPUT_QUIET
-                COMMAND_ERROR_IS_FATAL ANY)
+include("${CMAKE_CURRENT_LIST_DIR}/../examples/sample_steps.cmake")
+make_and_convert_sample("${DIR}")
 
 function(draw expnam hh output)
-  execute_process(COMMAND "${GNUPLOT}" -c "${SCRIPT}" ${expnam} ${hh} ${output} WORKING_DIRECTORY "${DIR}"
-                  RESULT_VARIABLE status ERROR_VARIABLE errors)
-  if(NOT status EQUAL 0 OR NOT EXISTS "${DIR}/${output}")
-    message(FATAL_ERROR "gnuplot could not draw ${output}: ${errors}")
+  draw_rietveld_plot("${DIR}" ${expnam} ${hh} "${output}")
+  if(NOT output STREQUAL "" AND NOT EXISTS "${DIR}/${output}")
+    message(FATAL_ERROR "gnuplot wrote no ${output}")
   endif()
 endfunction()
 

@@ -8,7 +8,6 @@
 
 #include "fixtures.h"
 #include "sample.h"
-#include "run_trov.h"
 #include "scratch.h"
 
 namespace trov {
@@ -45,7 +44,7 @@ TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
   scratch.write("SAMPLE.EXP", files.experiment);
   scratch.write("SAMPLE.P01", files.xray);
   scratch.write("SAMPLE.P03", files.neutron);
-  const auto r = testing::run_trov_in(scratch.path(), "SAMPLE\n", scratch.path("_stdin"), scratch.path("_stdout"));
+  const auto r = scratch.run_trov("SAMPLE\n");
   EXPECT_EQ(r.status, 0);
   const struct {
     const char* hh;

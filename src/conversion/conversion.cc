@@ -5,9 +5,17 @@
 #include <bit>
 #include <limits>
 
-#include "conversion/fixed_format.h"
-
 namespace trov {
+
+namespace {
+
+constexpr std::size_t kMaxMarkerLineSize = kMaxFixedChars + 4;
+
+void write_plot_line(OutputFile& plot, double x, const ProfilePoint& point) {
+  plot.commit(format_plot_line(plot.reserve(kMaxPlotLineSize), x, point));
+}
+
+}  // namespace
 
 float decode_f32_le(const unsigned char* bytes) {
   static_assert(sizeof(float) == 4 && std::numeric_limits<float>::is_iec559);
@@ -50,16 +58,12 @@ char* format_plot_line(char* out, double x, const ProfilePoint& point) {
   return out;
 }
 
-void write_plot_line(Stream& plot, double x, const ProfilePoint& point) {
-  plot.commit(format_plot_line(plot.reserve(kMaxPlotLineSize), x, point));
-}
-
-void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags) {
+void write_marker_lines(OutputFile& markers, double x, std::int32_t marker_flags) {
   constexpr int kMarkerCount = 11;
-  std::int32_t n = marker_flags / 4;  // truncates toward zero, as the format defines
-  // Outside 1..2047 no quotient below is ever exactly 1 (negative N gives
-  // quotients of zero or less; from 2048 on the first is 2 or more and N is
-  // never reduced): most points carry no mark, so say so at once.
+  // Marks are defined by quotients, not bits: a line for number k + 1 where
+  // N / 2^k is exactly 1, N then becoming N % 2^k. For 0 < N < 2048 that is a
+  // test of bit k; any other N gives no line, and most points carry no mark.
+  std::int32_t n = marker_flags / 4;
   if (n <= 0 || n >= 2048) return;
   for (int k = kMarkerCount - 1; k >= 0; --k) {
     const std::int32_t p = std::int32_t{1} << k;
@@ -73,7 +77,7 @@ void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags) {
   }
 }
 
-void convert_histogram(Stream& profile, Stream& plot, Stream& markers, const HistogramType& type) {
+void convert_histogram(InputFile& profile, OutputFile& plot, OutputFile& markers, const HistogramType& type) {
   ProfileBlock block;
   profile.read(block.points.data(), block.points.size());
   // A block whose points came up short is never converted; one whose trailing

@@ -5,34 +5,27 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/stream.h"
-#include "conversion/fixed_format.h"
+#include "common/fixed_point_format.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
 #include "experiment/experiment.h"
 
 namespace trov {
 
-// A profile file has no header: it is a sequence of 512-byte blocks, each
-// holding 14 points of 36 bytes followed by two 4-byte words the converter
-// skips. Every field is little-endian whatever the host.
-//
-// ProfilePoint (36 bytes):
-//   0  int32    marker_flags  bits 2..12 mark reflections 1..11 at this point
-//   4  float32  position      2-theta in centidegrees, or time of flight, ...
-//   8  float32  observed
-//  12  float32  calculated    zero (or less) for points left out of the fit
-//  16  float32  scale         multiplies observed, calculated and difference
-//  20  float32  auxiliary
-//  24  3 words                not used here
+// A profile file has no header: 512-byte blocks, each of 14 points of 36 bytes
+// and two 4-byte words the converter skips. A point is a little-endian int32
+// of marker flags and five float32s (position, observed, calculated, scale,
+// auxiliary), then three words not used here. docs/formats.md has the table.
 inline constexpr std::size_t kWordSize = 4;
 inline constexpr std::size_t kProfilePointSize = 9 * kWordSize;
 inline constexpr std::size_t kPointsPerBlock = 14;
 
 struct ProfilePoint {
-  std::int32_t marker_flags = 0;
-  float position = 0;
+  std::int32_t marker_flags = 0;  // bits 2..12 mark reflections 1..11 at this point
+  float position = 0;             // 2-theta in centidegrees, time of flight, ...
   float observed = 0;
-  float calculated = 0;
-  float scale = 0;
+  float calculated = 0;           // zero (or less) for points left out of the fit
+  float scale = 0;                // multiplies observed, calculated and difference
   float auxiliary = 0;
 };
 
@@ -47,7 +40,7 @@ struct ProfileBlock {
   std::array<unsigned char, kPointBytes> points{};
 };
 
-// Byte-order-independent decoding of little-endian words.
+// Little-endian words decoded from bytes, whatever the host's byte order.
 inline std::uint32_t decode_u32_le(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
@@ -62,25 +55,23 @@ inline constexpr float kCentidegree = 0.01f;
 // x of a point: its position, scaled for centidegree types.
 double axis_position(const ProfilePoint& point, const HistogramType& type);
 
-// One plot line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n":
-// x, observed*scale, calculated*scale, (observed-calculated)*scale, scale,
+// One plot line, "%7.3f %8.1f %8.1f %8.1f %11.4f %11.4f\n": x,
+// observed*scale, calculated*scale, (observed-calculated)*scale, scale,
 // auxiliary, each float widened to double and every product rounded once.
-// format_plot_line writes it to out (room for kMaxPlotLineSize) and returns
-// its end.
+// Writes it to out (room for kMaxPlotLineSize) and returns its end. Public
+// for the benchmark, which times it beside snprintf.
 inline constexpr std::size_t kMaxPlotLineSize = 6 * kMaxFixedChars;
 char* format_plot_line(char* out, double x, const ProfilePoint& point);
-void write_plot_line(Stream& plot, double x, const ProfilePoint& point);
 
-// Zero to eleven marker lines "%7.3f %2d\n" for one point, highest marker
-// number first. N = marker_flags / 4; a line for number k + 1 is written when
-// N / 2^k is exactly 1, N then becoming N % 2^k. So 0 <= N < 2048 gives a
-// line per set bit, and any N outside that range gives none.
-inline constexpr std::size_t kMaxMarkerLineSize = kMaxFixedChars + 4;
-void write_marker_lines(Stream& markers, double x, std::int32_t marker_flags);
+// The marker lines "%7.3f %2d\n" of one point, highest marker number first:
+// one for each set bit 2..12 of marker_flags when 0 <= marker_flags < 8192
+// (bit b is marker number b - 1), and none at all for any other value.
+void write_marker_lines(OutputFile& markers, double x, std::int32_t marker_flags);
 
 // Reads the profile from its start to its end and writes the plot and marker
-// lines of every point whose calculated value is positive. Opens and closes
+// lines of every point whose calculated value is positive. Only blocks whose
+// 504 bytes of points are all in the file are converted. Opens and closes
 // nothing. Read and write failures throw Fatal naming the file.
-void convert_histogram(Stream& profile, Stream& plot, Stream& markers, const HistogramType& type);
+void convert_histogram(InputFile& profile, OutputFile& plot, OutputFile& markers, const HistogramType& type);
 
 }  // namespace trov

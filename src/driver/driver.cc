@@ -3,13 +3,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "common/fatal.h"
+#include "common/file_handle.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
 #include "conversion/conversion.h"
 #include "experiment/experiment.h"
 
 namespace trov {
 
 namespace {
+
+constexpr std::size_t kMaxWordLength = kNameBufferSize - 1;
+constexpr const char* kPrompt = "Enter EXPNAM: ";
 
 constexpr std::array<const char*, 14> kBanner = {
     "",
@@ -40,27 +48,6 @@ bool ends_folder_part(char c) {
 #endif
 }
 
-Stream open_output(const NameBuffer& path) {
-  FilePtr file = open_file(path.data(), "w");
-  if (!file) throw Fatal(std::string("Error opening ") + path.data());
-  return Stream(std::move(file), path.data());
-}
-
-void convert_powder_histogram(std::string_view expnam, int h, const HistogramType& type) {
-  // Names are built afresh for each histogram, so an upper-cased profile name
-  // never carries over to the next one, and outputs keep the typed case.
-  NameBuffer profile_name = histogram_file_name(expnam, 'p', h);
-  Stream profile = open_with_uppercase_retry(profile_name, "rb");
-  Stream plot = open_output(histogram_file_name(expnam, 'a', h));
-  Stream markers = open_output(histogram_file_name(expnam, 'b', h));
-  convert_histogram(profile, plot, markers, type);
-  plot.close_output();
-  markers.close_output();
-  profile.close_input();
-}
-
-}  // namespace
-
 void write_banner(std::FILE* out) {
   for (const char* line : kBanner) {
     std::fputs(line, out);
@@ -68,6 +55,10 @@ void write_banner(std::FILE* out) {
   }
 }
 
+// Reads one word as scanf's "%s" would: leading white space skipped, the word
+// ending before the next white space (left unread). Refuses a missing word,
+// one longer than kMaxWordLength and one holding a NUL byte: a name cut short
+// could open another experiment.
 std::string read_word(std::FILE* in) {
   int c = std::getc(in);
   while (is_white_space(c)) c = std::getc(in);
@@ -87,6 +78,54 @@ std::string read_word(std::FILE* in) {
   if (c != EOF) std::ungetc(c, in);
   return word;
 }
+
+// Opens path; on failure upper-cases the whole buffer in place (a to z only,
+// folders included) and tries once more. GSAS on Windows writes upper-case
+// names, so experiments copied to a case-sensitive file system are still found
+// when typed in lower case. A second failure throws "Error opening NAME" with
+// the upper-cased name.
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode) {
+  if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
+  for (char& c : path) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
+  throw Fatal(std::string("Error opening ") + path.data());
+}
+
+OutputFile open_output(const NameBuffer& path) {
+  FilePtr file = open_file(path.data(), "w");
+  if (!file) throw Fatal(std::string("Error opening ") + path.data());
+  return OutputFile(std::move(file), path.data());
+}
+
+void convert_powder_histogram(std::string_view expnam, int h, const HistogramType& type) {
+  // Names are built afresh for each histogram, so an upper-cased profile name
+  // never carries over to the next one, and outputs keep the typed case.
+  NameBuffer profile_name = histogram_file_name(expnam, 'p', h);
+  InputFile profile = open_with_uppercase_retry(profile_name, "rb");
+  OutputFile plot = open_output(histogram_file_name(expnam, 'a', h));
+  OutputFile markers = open_output(histogram_file_name(expnam, 'b', h));
+  convert_histogram(profile, plot, markers, type);
+  plot.close();
+  markers.close();
+  profile.close();
+}
+
+void convert_experiment(std::string_view expnam) {
+  NameBuffer experiment_name = file_name(expnam, ".exp");
+  // Read as bytes on every platform, so that CR LF line ends reach the record
+  // reader unchanged and every platform builds the same table.
+  InputFile experiment = open_with_uppercase_retry(experiment_name, "rb");
+  const HistogramTable table = scan_histogram_types(experiment);
+  for (int h = 1; h <= table.count; ++h) {
+    const HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
+    if (type.is_powder()) convert_powder_histogram(expnam, h, type);
+  }
+  experiment.close();
+}
+
+}  // namespace
 
 std::string_view cut_experiment_name(std::string_view word) {
   std::size_t component = 0;
@@ -114,28 +153,6 @@ NameBuffer histogram_file_name(std::string_view expnam, char letter, int h) {
   const std::array<char, kSuffixLength> suffix = {'.', letter, static_cast<char>('0' + h / 10 % 10),
                                                   static_cast<char>('0' + h % 10)};
   return file_name(expnam, std::string_view(suffix.data(), suffix.size()));
-}
-
-Stream open_with_uppercase_retry(NameBuffer& path, const char* mode) {
-  if (FilePtr file = open_file(path.data(), mode)) return Stream(std::move(file), path.data());
-  for (char& c : path) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  if (FilePtr file = open_file(path.data(), mode)) return Stream(std::move(file), path.data());
-  throw Fatal(std::string("Error opening ") + path.data());
-}
-
-void convert_experiment(std::string_view expnam) {
-  NameBuffer experiment_name = file_name(expnam, ".exp");
-  // Read as bytes on every platform, so that CR LF line ends reach the record
-  // reader unchanged and every platform builds the same table.
-  Stream experiment = open_with_uppercase_retry(experiment_name, "rb");
-  const HistogramTable table = scan_histogram_types(experiment);
-  for (int h = 1; h <= table.count; ++h) {
-    const HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
-    if (type.is_powder()) convert_powder_histogram(expnam, h, type);
-  }
-  experiment.close_input();
 }
 
 void run(std::FILE* in, std::FILE* out) {

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "common/fatal.h"
 #include "driver/driver.h"
 
 int main() {

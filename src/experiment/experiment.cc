@@ -1,32 +1,34 @@
 // Reads 80-column experiment records and collects the histogram types of the HTYP records.
 #include "experiment/experiment.h"
 
-#include <string_view>
-
 namespace trov {
 
-void read_exp_record(ExpRecord& record, Stream& stream) {
-  std::size_t n = stream.read(record.data(), kExpRecordLength);
+namespace {
+
+using ExpRecord = std::array<char, kExpRecordLength + 1>;  // the characters read and a NUL
+
+// Reads the next record (0 to 80 characters, NUL-terminated) and the line end
+// after it (LF, or CR and the byte after it); file.at_end() then tells whether
+// the record came up short. A final record without a line end counts as whole.
+// No line end is looked for inside the 80 bytes: docs/formats.md works out
+// how a line of another length puts the next records out of step.
+void read_exp_record(ExpRecord& record, InputFile& file) {
+  const std::size_t n = file.read(record.data(), kExpRecordLength);
   if (n == kExpRecordLength) {
-    // Look at the byte after the record: LF is the line end; CR is the first
-    // half of CR LF, so the byte after it is skipped unseen, whatever it is;
-    // any other byte belongs to the next record and is put back. At the end
-    // of the file the position moves back over the record's last byte, which
-    // clears the end-of-file condition: a final record without a line end
-    // still counts as read whole, and the next read returns that byte alone.
     unsigned char next = 0;
-    if (stream.read(&next, 1) == 0) {
-      stream.step_back(static_cast<unsigned char>(record[kExpRecordLength - 1]));
+    if (file.read(&next, 1) == 0) {
+      // At the end of the file: putting the last byte back clears the
+      // end-of-file flag, so this record is examined and the next read
+      // returns that byte alone and meets the end.
+      file.put_back(static_cast<unsigned char>(record[kExpRecordLength - 1]));
     } else if (next == '\r') {
-      stream.step_forward();
+      file.skip_byte();
     } else if (next != '\n') {
-      stream.step_back(next);
+      file.put_back(next);  // it begins the next record
     }
   }
   record[n] = '\0';
 }
-
-namespace {
 
 bool is_htyp_record(const ExpRecord& record) {
   return std::string_view(record.data(), kHtypKey.size()) == kHtypKey;
@@ -41,18 +43,15 @@ HistogramType type_field(const ExpRecord& record, std::size_t field) {
 
 }  // namespace
 
-HistogramTable scan_histogram_types(Stream& stream) {
+HistogramTable scan_histogram_types(InputFile& file) {
   HistogramTable table;
   bool complete = false;
   ExpRecord record;
-  read_exp_record(record, stream);
-  // A record whose read ran into the end of the file is never examined, so
-  // every record examined below holds all 80 characters.
-  while (!stream.at_end() && !complete && table.count < kMaxHistograms) {
+  read_exp_record(record, file);
+  // A record whose read came up short is never examined, so every record
+  // examined holds all 80 characters.
+  while (!file.at_end() && !complete && table.count < kMaxHistograms) {
     if (is_htyp_record(record)) {
-      // All twelve fields are looked at: a non-blank field after a blank one
-      // in the same record is still taken; the blank only stops the scan
-      // before the next record.
       for (std::size_t field = 0; field < kTypeFieldsPerRecord; ++field) {
         HistogramType type = type_field(record, field);
         if (type.code[0] == ' ') {
@@ -62,7 +61,7 @@ HistogramTable scan_histogram_types(Stream& stream) {
         }
       }
     }
-    read_exp_record(record, stream);
+    read_exp_record(record, file);
   }
   return table;
 }

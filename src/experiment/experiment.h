@@ -1,28 +1,20 @@
-// GSAS experiment file: its 80-column records and the histogram type table of its HTYP records.
+// GSAS experiment file (EXPNAM.EXP): its HTYP records and the histogram type table built from them.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string_view>
 
-#include "common/stream.h"
+#include "common/input_file.h"
 
 namespace trov {
 
-// An experiment file is a sequence of 80-character text records, blank-padded,
-// each followed by LF, by CR LF, or by nothing at all (records back to back).
-// The one record the converter cares about looks like
-//
-//    EXPR  HTYP1  PXC  SXC  PNT
-//   ^col 0     ^col 11
-//
-// " EXPR  HTYP" in columns 0-10, then twelve 4-character histogram-type fields
-// starting at column 14 and spaced 5 apart (14-17, 19-22, ..., 69-72). The
-// first blank field marks the end of the list; a long list continues in
-// further HTYP records (HTYP1, HTYP2, ...).
+// An experiment file is a sequence of 80-character records, each followed by
+// LF, CR LF or nothing. The converter reads only the HTYP records:
+// " EXPR  HTYP" in columns 0-10, then twelve 4-character histogram-type
+// fields at columns 14, 19, ..., 69. docs/formats.md describes the records
+// and the reader's line-end rules in full.
 inline constexpr std::size_t kExpRecordLength = 80;
-using ExpRecord = std::array<char, kExpRecordLength + 1>;  // the characters read and a NUL
-
 inline constexpr std::string_view kHtypKey = " EXPR  HTYP";
 inline constexpr std::size_t kTypeFieldsPerRecord = 12;
 inline constexpr std::size_t kFirstTypeColumn = 14;
@@ -49,16 +41,10 @@ struct HistogramTable {
   int count = 0;
 };
 
-// Reads the next record (0 to 80 characters and a NUL) and consumes the line
-// end after it. Whether the read ran into the end of the file is told by
-// stream.at_end() afterwards. The reader never looks for a line end inside
-// the 80 bytes: after a line of another length the next record starts inside
-// the following line, and the line-end rules bring it back in step within a
-// few dozen lines. Read errors throw Fatal.
-void read_exp_record(ExpRecord& record, Stream& stream);
-
-// Reads records from the start of the stream until the end of the file, a
-// blank type field, or a full table. The stream stays open.
-HistogramTable scan_histogram_types(Stream& stream);
+// Reads records from the start of the file until its end, a blank type field
+// or a full table, and returns the types in file order. Every non-blank field
+// of an HTYP record is taken, even after a blank one; the blank stops the scan
+// before the next record. The file stays open. Read errors throw Fatal.
+HistogramTable scan_histogram_types(InputFile& file);
 
 }  // namespace trov

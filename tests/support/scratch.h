@@ -1,4 +1,4 @@
-// A fresh folder per test, streams over bytes in it, and the message of a Fatal.
+// A fresh folder per test, files and trov runs in it, and the message of a Fatal.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,8 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "common/stream.h"
+#include "common/fatal.h"
+#include "common/input_file.h"
+#include "common/output_file.h"
 #include "fixtures.h"
+#include "run_trov.h"
 
 namespace trov::testing {
 
@@ -43,12 +46,19 @@ class Scratch {
   std::string read(std::string_view name) const { return fixtures::read_file(path(name)); }
   bool exists(std::string_view name) const { return fs::exists(fs::symlink_status(root_ / name)); }
 
-  Stream input(std::string_view name, std::string_view bytes) const {
+  InputFile input(std::string_view name, std::string_view bytes) const {
     write(name, bytes);
-    return Stream(open_file(path(name).c_str(), "rb"), std::string(name));
+    return InputFile(open_file(path(name).c_str(), "rb"), std::string(name));
   }
-  Stream output(std::string_view name) const {
-    return Stream(open_file(path(name).c_str(), "w"), std::string(name));
+  OutputFile output(std::string_view name) const {
+    return OutputFile(open_file(path(name).c_str(), "w"), std::string(name));
+  }
+
+  // Runs trov in the folder cwd below the root, with input on standard input
+  // (none: closed) through the files _stdin and _stdout in the root.
+  RunResult run_trov(const std::optional<std::string>& input, const std::string& cwd = "") const {
+    fs::create_directories(root_ / cwd);
+    return run_trov_in(path(cwd), input, path("_stdin"), path("_stdout"));
   }
 
  private:

@@ -1,5 +1,5 @@
 // Checks the plot and marker number formats against the C library's printf, value by value.
-#include "conversion/fixed_format.h"
+#include "common/fixed_point_format.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "conversion/conversion.h"
+
 namespace trov {
 namespace {
 
@@ -22,14 +24,15 @@ namespace {
 // does not use them.
 struct Format {
   int width, precision;
+  char* (*format)(char*, double);
 };
-constexpr Format kFormats[] = {{7, 3}, {8, 1}, {11, 4}};
+constexpr Format kFormats[] = {{7, 3, &format_fixed<7, 3>}, {8, 1, &format_fixed<8, 1>}, {11, 4, &format_fixed<11, 4>}};
 
 void expect_printf_digits(double v) {
   char ours[kMaxFixedChars + 1];
   char theirs[kMaxFixedChars + 1];
   for (const Format& f : kFormats) {
-    *format_fixed(ours, v, f.width, f.precision) = '\0';
+    *f.format(ours, v) = '\0';
     std::snprintf(theirs, sizeof theirs, "%*.*f", f.width, f.precision, v);
     ASSERT_STREQ(ours, theirs) << "bits 0x" << std::hex << std::bit_cast<std::uint64_t>(v) << std::dec << " as %"
                                << f.width << "." << f.precision << "f";
@@ -72,7 +75,7 @@ TEST(FixedFormat, MatchesPrintfOverAllMagnitudes) {
         // Any bit pattern: every magnitude, subnormals, infinities and NaNs.
         std::bit_cast<double>(random()),
         // The plot columns as the conversion forms them.
-        a * b, (a - c) * b, a * static_cast<double>(0.01f), -a, static_cast<double>(random_float()) * random_float(),
+        a * b, (a - c) * b, a * static_cast<double>(kCentidegree), -a, static_cast<double>(random_float()) * random_float(),
         // Exact halves at one, three and four decimals: odd / 2^(p+1).
         static_cast<double>(random() % 2000000 * 2 + 1) / 4, static_cast<double>(random() % 2000000 * 2 + 1) / 16,
         -static_cast<double>(random() % 2000000 * 2 + 1) / 32,

@@ -1,4 +1,4 @@
-// printf-style "%W.Pf" and "%2d" text for the plot and marker files, exact and the same bytes on every platform.
+// printf's "%W.Pf" and "%2d" without the C runtime: exact, and the same bytes on every platform.
 #pragma once
 
 #include <array>
@@ -16,15 +16,11 @@ inline constexpr int kMaxFixedPrecision = 17;
 inline constexpr int kMaxFixedWidth = 32;
 inline constexpr std::size_t kMaxFixedChars = 309 + 2 + kMaxFixedPrecision + kMaxFixedWidth;
 
-// Writes value as printf's "%<width>.<precision>f" does with glibc: the exact
+// Writes value as glibc's printf("%<kWidth>.<kPrecision>f") does: the exact
 // binary value rounded to nearest, ties to even; a negative value keeps its
 // sign even when it rounds to zero (-0.0); infinities and NaNs as inf, -inf,
-// nan and -nan; right-aligned, blank-padded to width, never cut. Writes no
+// nan and -nan; right-aligned, blank-padded to kWidth, never cut. Writes no
 // NUL; returns the end of what it wrote. out must hold kMaxFixedChars.
-char* format_fixed(char* out, double value, int width, int precision);
-
-// The same, with width and precision fixed at compile time: the form the
-// plot and marker lines use, six times a point.
 template <int kWidth, int kPrecision>
 char* format_fixed(char* out, double value);
 
@@ -32,8 +28,10 @@ char* format_fixed(char* out, double value);
 char* format_int2(char* out, int value);
 
 // ---------------------------------------------------------------------------
+// Implementation of format_fixed, here because it is inlined six times a plot
+// line; nothing below is for callers.
 
-namespace fixed_format_detail {
+namespace fixed_point_detail {
 
 // Everything outside the fast path: std::to_chars.
 char* format_with_to_chars(char* out, double value, int width, int precision);
@@ -137,14 +135,14 @@ inline char* write_scaled(char* out, std::uint64_t scaled, bool negative, int wi
 }
 #endif
 
-}  // namespace fixed_format_detail
+}  // namespace fixed_point_detail
 
 template <int kWidth, int kPrecision>
 inline char* format_fixed(char* out, double value) {
   static_assert(kWidth <= kMaxFixedWidth && kPrecision >= 0 && kPrecision <= kMaxFixedPrecision);
 #ifdef __SIZEOF_INT128__
   if constexpr (kPrecision <= 8) {
-    namespace detail = fixed_format_detail;
+    namespace detail = fixed_point_detail;
     const auto bits = std::bit_cast<std::uint64_t>(value);
     std::uint64_t scaled = 0;
     // The sign is written whenever the sign bit is set, so -0.04 gives -0.0
@@ -154,7 +152,7 @@ inline char* format_fixed(char* out, double value) {
     }
   }
 #endif
-  return fixed_format_detail::format_with_to_chars(out, value, kWidth, kPrecision);
+  return fixed_point_detail::format_with_to_chars(out, value, kWidth, kPrecision);
 }
 
 }  // namespace trov

@@ -1,5 +1,5 @@
-// Fixed-point text: the run-time-format entry point and the std::to_chars fall-back.
-#include "conversion/fixed_format.h"
+// Fixed-point text beyond the exact integer path (std::to_chars), and "%2d".
+#include "common/fixed_point_format.h"
 
 #include <charconv>
 
@@ -19,7 +19,7 @@ char* pad_right_aligned(char* out, const char* text, std::size_t length, int wid
 
 }  // namespace
 
-namespace fixed_format_detail {
+namespace fixed_point_detail {
 
 // to_chars writes the digits of the exact binary value, correctly rounded
 // (ties to even), and spells non-finite values the way glibc's printf does;
@@ -32,15 +32,7 @@ char* format_with_to_chars(char* out, double value, int width, int precision) {
   return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), width);
 }
 
-}  // namespace fixed_format_detail
-
-char* format_fixed(char* out, double value, int width, int precision) {
-  // The formats in use get the compile-time fast path; any other goes to to_chars.
-  if (width == 7 && precision == 3) return format_fixed<7, 3>(out, value);
-  if (width == 8 && precision == 1) return format_fixed<8, 1>(out, value);
-  if (width == 11 && precision == 4) return format_fixed<11, 4>(out, value);
-  return fixed_format_detail::format_with_to_chars(out, value, width, precision);
-}
+}  // namespace fixed_point_detail
 
 char* format_int2(char* out, int value) {
   std::array<char, 16> text{};

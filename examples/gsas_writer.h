@@ -1,0 +1,30 @@
+// Writes GSAS input files in code: 80-column experiment records and little-endian profile blocks.
+//
+// The tool only reads these formats; the sample experiment, the tests, the
+// fuzz seeds and the benchmarks build their inputs with this writer.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion/conversion.h"
+
+namespace trov::writer {
+
+// One 80-column record: text padded with blanks (or cut) to 80 characters.
+std::string record(std::string_view text);
+
+// An HTYP record numbered n holding up to twelve 4-character types.
+std::string htyp_record(int n, std::initializer_list<std::string_view> types);
+
+// Lines joined with a line end after each (after none when eol is empty).
+std::string lines(std::initializer_list<std::string_view> lines, std::string_view eol);
+
+// Profile file bytes: the points, 14 to a 512-byte block, the last block
+// filled up with zero points (calculated 0, so never converted). The words
+// the converter skips hold a recognisable filler pattern.
+std::string profile_bytes(const std::vector<ProfilePoint>& points);
+
+}  // namespace trov::writer

@@ -1,0 +1,39 @@
+// Block-buffered writes, checked after each block and at the close.
+#include "common/output_file.h"
+
+#include <cstdio>
+
+#include "common/fatal.h"
+
+namespace trov {
+
+OutputFile::~OutputFile() {
+  if (file_ != nullptr) flush_block();
+}
+
+void OutputFile::make_room() {
+  if (block_ == nullptr) {
+    block_ = std::make_unique<char[]>(kBlockSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+  } else {
+    flush_block();
+  }
+}
+
+void OutputFile::flush_block() {
+  if (used_ > 0) std::fwrite(block_.get(), 1, used_, file_.get());
+  used_ = 0;
+}
+
+void OutputFile::check_written() const {
+  if (std::ferror(file_.get()) != 0) throw Fatal("Error writing " + name_);
+}
+
+void OutputFile::close() {
+  flush_block();
+  std::FILE* file = file_.release();
+  bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0) failed = true;
+  if (failed) throw Fatal("Error writing " + name_);
+}
+
+}  // namespace trov

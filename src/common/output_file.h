@@ -1,0 +1,55 @@
+// An output file that knows its name: text formatted straight into its block buffer, every failure reported.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "common/file_handle.h"
+
+namespace trov {
+
+// Callers format text straight into the file's block buffer (reserve, then
+// commit), which reaches the file one block at a time: no library call per
+// line, no allocation after the first. Output cut short (a full disk, a
+// quota) is never reported as success: check_written and close throw
+// Fatal("Error writing NAME").
+class OutputFile {
+ public:
+  static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+
+  OutputFile(FilePtr file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
+  OutputFile(OutputFile&& other) noexcept = default;
+  OutputFile& operator=(OutputFile&&) = delete;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // A file given up on (while a failure unwinds) still has its buffered text
+  // written and is closed; whatever that says is past reporting.
+  ~OutputFile();
+
+  const std::string& name() const { return name_; }
+
+  // Room for at least size (at most kBlockSize) more bytes; commit(end) then
+  // keeps what was written up to end.
+  char* reserve(std::size_t size) {
+    if (block_ == nullptr || kBlockSize - used_ < size) make_room();
+    return block_.get() + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - block_.get()); }
+  // Throws once any write has failed. Text still in the block buffer has not
+  // been tried yet; close tries it.
+  void check_written() const;
+  // Writes what is left and closes; a failed write or close throws.
+  void close();
+
+ private:
+  void make_room();
+  void flush_block();
+
+  FilePtr file_;
+  std::string name_;
+  std::unique_ptr<char[]> block_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated at the first reserve
+  std::size_t used_ = 0;
+};
+
+}  // namespace trov
