@@ -19,22 +19,22 @@ namespace {
 constexpr std::size_t kMaxWordLength = kNameBufferSize - 1;
 constexpr const char* kPrompt = "Enter EXPNAM: ";
 
-constexpr std::array<const char*, 14> kBanner = {
-    "",
-    "********************************************",
-    "*                TROV V1.2                 *",
-    "*                                          *",
-    "********************************************",
-    "",
-    "Given EXPNAM.EXP and the EXPNAM.P## files",
-    "(one for each histogram). TROV extracts",
-    "the observed, calculated and difference",
-    "plots for each histogram in the experiment",
-    "in ascii format suitable for reading into",
-    "plotting programs such as Origin.",
-    "",
-    "",
-};
+#ifndef TROV_VERSION
+#error "TROV_VERSION, the project version, comes from CMakeLists.txt"
+#endif
+
+constexpr std::size_t kBoxWidth = 44;
+constexpr std::string_view kBoxEdge = "********************************************";
+static_assert(kBoxEdge.size() == kBoxWidth);
+
+// "TROV V" and the version, centred between two asterisks (one blank more on
+// the right when the blanks do not split evenly).
+std::string title_line() {
+  const std::string title = std::string("TROV V") + TROV_VERSION;
+  const std::size_t inside = kBoxWidth - 2;
+  const std::size_t left = (inside - title.size()) / 2;
+  return "*" + std::string(left, ' ') + title + std::string(inside - left - title.size(), ' ') + "*";
+}
 
 bool is_white_space(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -49,8 +49,24 @@ bool ends_folder_part(char c) {
 }
 
 void write_banner(std::FILE* out) {
-  for (const char* line : kBanner) {
-    std::fputs(line, out);
+  const std::array<std::string, 14> lines = {
+      "",
+      std::string(kBoxEdge),
+      title_line(),
+      "*" + std::string(kBoxWidth - 2, ' ') + "*",
+      std::string(kBoxEdge),
+      "",
+      "Given EXPNAM.EXP and the EXPNAM.P## files",
+      "(one for each histogram). TROV extracts",
+      "the observed, calculated and difference",
+      "plots for each histogram in the experiment",
+      "in ascii format suitable for reading into",
+      "plotting programs such as Origin.",
+      "",
+      "",
+  };
+  for (const std::string& line : lines) {
+    std::fputs(line.c_str(), out);
     std::fputc('\n', out);
   }
 }
