@@ -22,6 +22,7 @@
 extern char** environ;
 #endif
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -82,12 +83,19 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   return {static_cast<int>(status), fixtures::read_file(out_path), static_cast<long>(memory.PeakWorkingSetSize / 1024)};
 }
 #else
+// The trov under test: this build's, or the one TROV_UNDER_TEST names (CI
+// runs the suite again on the trov of the Debian package and of the install).
+inline std::string trov_exe() {
+  const char* other = std::getenv("TROV_UNDER_TEST");
+  return other != nullptr && *other != '\0' ? other : TROV_EXE;
+}
+
 // command is the program and its arguments (a name without a folder is looked
-// up on PATH); by default the trov of this build. posix_spawn rather than
-// fork: the benchmark calls this from a large process many times.
+// up on PATH); by default the trov under test. posix_spawn rather than fork:
+// the benchmark calls this from a large process many times.
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path,
-                             const std::vector<std::string>& command = {TROV_EXE}) {
+                             const std::vector<std::string>& command = {trov_exe()}) {
   if (input) fixtures::write_file(in_path, *input);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -1,0 +1,65 @@
+# Install rules and packages (`cmake --build BUILD --target package`): a .tar.gz and a
+# Debian package on Linux, a zip to unzip and double-click from the Windows cross build.
+# The version is the project's, which the banner shows too.
+include(GNUInstallDirs)
+
+set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian package, \"Name <address>\"")
+
+install(TARGETS trov RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/trov.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES tools/rietveld.gp DESTINATION ${CMAKE_INSTALL_DATADIR}/trov)
+install(FILES README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_PACKAGE_NAME trov)
+set(CPACK_PACKAGE_VENDOR "the trov authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert GSAS Rietveld profiles into ASCII plot files")
+set(CPACK_PACKAGE_DESCRIPTION
+    "trov reads the experiment file and the binary profile files of a GSAS Rietveld
+refinement and writes, for every powder histogram, a plain-text plot file
+(position, observed, calculated and difference intensities, scale, auxiliary
+value) and a marker file with the reflection tick marks, ready for Origin,
+gnuplot, a spreadsheet or Python. The numbers are exact and the same bytes on
+every platform.")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+if(WIN32)
+  # One folder to unzip: trov.exe, the documents as Notepad reads them, the plot
+  # script and the sample experiment to try it on at once.
+  configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  set(zip_sample ${CMAKE_BINARY_DIR}/zip_sample)
+  add_custom_command(OUTPUT ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
+                     COMMAND make_sample ${zip_sample} DEPENDS make_sample VERBATIM)
+  add_custom_target(zip_sample ALL DEPENDS ${zip_sample}/SAMPLE.EXP)
+  install(TARGETS trov RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/rietveld.gp
+          DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
+          DESTINATION sample COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_COMPONENTS_ALL windows_zip)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_PACKAGE_FILE_NAME trov-${PROJECT_VERSION}-win64)
+else()
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TROV_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  # Debian's own documents go in by a script run on the staged files: the
+  # copyright file, the changelog and the man page, gzipped as Debian wants.
+  configure_file(packaging/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+  set(CPACK_TROV_DEBIAN_DIR ${CMAKE_BINARY_DIR}/debian)
+  set(CPACK_TROV_SOURCE_DIR ${CMAKE_SOURCE_DIR})
+  set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/debian_files.cmake)
+endif()
+
+include(CPack)
