@@ -41,7 +41,10 @@ std::string lines(std::initializer_list<std::string_view> lines, std::string_vie
   return out;
 }
 
-std::string profile_bytes(const std::vector<ProfilePoint>& points) {
+namespace {
+
+// tails empty: filler words throughout.
+std::string write_profile(const std::vector<ProfilePoint>& points, const std::vector<PointTail>& tails) {
   const std::size_t blocks = (points.size() + kPointsPerBlock - 1) / kPointsPerBlock;
   std::string out;
   out.reserve(blocks * ProfileBlock::kSize);
@@ -49,12 +52,27 @@ std::string profile_bytes(const std::vector<ProfilePoint>& points) {
     const ProfilePoint p = i < points.size() ? points[i] : ProfilePoint{};
     append_u32_le(out, static_cast<std::uint32_t>(p.marker_flags));
     for (float v : {p.position, p.observed, p.calculated, p.scale, p.auxiliary}) append_f32_le(out, v);
-    for (std::size_t unused = 6; unused < kProfilePointSize / kWordSize; ++unused) append_u32_le(out, kUnusedWordFiller);
+    if (tails.empty()) {
+      for (int word = 0; word < 3; ++word) append_u32_le(out, kUnusedWordFiller);
+    } else {
+      const PointTail tail = i < tails.size() ? tails[i] : PointTail{};
+      append_f32_le(out, tail.weight);
+      append_f32_le(out, tail.step_width);
+      append_u32_le(out, 0);
+    }
     if (i % kPointsPerBlock == kPointsPerBlock - 1) {
-      for (std::uint32_t word : kTrailingWordFillers) append_u32_le(out, word);
+      for (std::uint32_t word : kTrailingWordFillers) append_u32_le(out, tails.empty() ? word : 0);
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string profile_bytes(const std::vector<ProfilePoint>& points) { return write_profile(points, {}); }
+
+std::string profile_bytes(const std::vector<ProfilePoint>& points, const std::vector<PointTail>& tails) {
+  return write_profile(points, tails);
 }
 
 }  // namespace trov::writer

@@ -27,4 +27,16 @@ std::string lines(std::initializer_list<std::string_view> lines, std::string_vie
 // the converter skips hold a recognisable filler pattern.
 std::string profile_bytes(const std::vector<ProfilePoint>& points);
 
+// The three words after a point's values, which trov skips, as the refinement
+// package fills them: the point's weight (1/sigma^2 of the observed counts),
+// the step width in the units of the position, and zero.
+struct PointTail {
+  float weight = 0;
+  float step_width = 0;
+};
+
+// The same, with each point's tail words (tails[i] for points[i]) and the
+// block's two trailing words zero, as in a real profile file.
+std::string profile_bytes(const std::vector<ProfilePoint>& points, const std::vector<PointTail>& tails);
+
 }  // namespace trov::writer

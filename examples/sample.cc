@@ -209,10 +209,29 @@ std::vector<ProfilePoint> neutron_pattern(const std::vector<Phase>& phases, Samp
   return points;
 }
 
+// The tail words of each point: weight 1/sigma^2 of the observed counts
+// (Poisson, at least one count) and the step to the next point.
+std::vector<writer::PointTail> tails_of(const std::vector<ProfilePoint>& points) {
+  std::vector<writer::PointTail> tails(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const std::size_t next = i + 1 < points.size() ? i + 1 : i;
+    const std::size_t previous = next == i && i > 0 ? i - 1 : i;
+    tails[i].weight = 1.0f / std::max(points[i].observed, 1.0f);
+    tails[i].step_width = points[next].position - points[previous].position;
+  }
+  return tails;
+}
+
+std::string profile_file(const std::vector<ProfilePoint>& points) {
+  return writer::profile_bytes(points, tails_of(points));
+}
+
+// Records in the forms a refinement package writes them: the title in a DESCR
+// record, names from column 14 of the PNAM and HNAM records.
 std::string experiment_file() {
   using writer::record;
-  return writer::lines({record("     SAMPLE: silicon + zinc oxide, generated for trov"),
-                          record(" DESCR  Two-phase sample: Cu Ka1 X-ray and TOF neutron powder data"),
+  return writer::lines({record("     VERSION    6"),
+                          record("      DESCR   Silicon and zinc oxide, X-ray and TOF neutron (generated)"),
                           record(" EXPR  NHST     3"),
                           writer::htyp_record(1, {"PXC ", "SXC ", "PNT "}),
                           record(" EXPR  NPHAS    1    1    0    0    0    0    0    0    0"),
@@ -220,8 +239,8 @@ std::string experiment_file() {
                           record("CRS1  ABC      5.431020  5.431020  5.431020"),
                           record("CRS2    PNAM  Zinc oxide"),
                           record("CRS2  ABC      3.249820  3.249820  5.206610"),
-                          record("HST  1 HNAM  Cu Ka1 X-ray, 5 to 120 deg 2-theta"),
-                          record("HST  3 HNAM  Time of flight, 90 deg bank")},
+                          record("HST  1  HNAM  Cu Ka1 X-ray, 5 to 120 deg 2-theta"),
+                          record("HST  3  HNAM  Time of flight, 90 deg bank")},
                          "\r\n");
 }
 
@@ -235,8 +254,8 @@ SampleFiles make_sample(SampleSummary* summary) {
   Noise noise;
   SampleFiles files;
   files.experiment = experiment_file();
-  files.xray = writer::profile_bytes(xray_pattern(phases, s, noise));
-  files.neutron = writer::profile_bytes(neutron_pattern(phases, s, noise));
+  files.xray = profile_file(xray_pattern(phases, s, noise));
+  files.neutron = profile_file(neutron_pattern(phases, s, noise));
   return files;
 }
 

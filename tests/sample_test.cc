@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "conversion/conversion.h"
 #include "fixtures.h"
 #include "sample.h"
 #include "scratch.h"
@@ -26,6 +27,18 @@ TEST(Sample, GeneratorWritesTheSameBytesEveryTime) {
   EXPECT_EQ(first.experiment.size() % 82, 0u);
   EXPECT_EQ(first_summary.xray_points, 11501);  // 5 to 120 degrees in 0.01-degree steps
   EXPECT_EQ(first_summary.xray_marked[0], 9);   // silicon 111 to 531 below 120 degrees
+}
+
+TEST(Sample, PointsCarryTheirWeightAndStepWidthAsARefinementWritesThem) {
+  const sample::SampleFiles files = sample::make_sample();
+  for (const std::string* profile : {&files.xray, &files.neutron}) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(profile->data());
+    const ProfilePoint first = decode_profile_point(bytes);
+    const ProfilePoint second = decode_profile_point(bytes + kProfilePointSize);
+    EXPECT_EQ(decode_f32_le(bytes + 6 * kWordSize), 1.0f / std::max(first.observed, 1.0f));
+    EXPECT_EQ(decode_f32_le(bytes + 7 * kWordSize), second.position - first.position);
+    EXPECT_EQ(decode_u32_le(bytes + 8 * kWordSize), 0u);
+  }
 }
 
 // Marker lines per marker number.
