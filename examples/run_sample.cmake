@@ -1,16 +1,24 @@
-# The `sample` target: writes the sample experiment into DIR, converts it with trov and
-# draws its Rietveld plots when gnuplot is installed.
-include("${CMAKE_CURRENT_LIST_DIR}/sample_steps.cmake")
-
-make_and_convert_sample("${DIR}")
-message("${SAMPLE_SUMMARY}")
-message("Plot files:   ${DIR}/SAMPLE.a01 (X-ray) and ${DIR}/SAMPLE.a03 (time of flight)")
+# The `sample` target: writes the sample experiment into DIR, converts it with trov (typing
+# SAMPLE at its prompt) and draws its Rietveld figures with trov-plot when PYTHON, a Python
+# with matplotlib, was found. Called with -DMAKE_SAMPLE, -DTROV, -DPYTHON, -DTROV_PLOT, -DDIR.
+file(REMOVE_RECURSE "${DIR}")
+execute_process(COMMAND "${MAKE_SAMPLE}" "${DIR}" COMMAND_ERROR_IS_FATAL ANY)
+file(WRITE "${DIR}/name.txt" "SAMPLE\n")
+execute_process(COMMAND "${TROV}" WORKING_DIRECTORY "${DIR}" INPUT_FILE "${DIR}/name.txt" OUTPUT_QUIET
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "trov ended with status ${status}")
+endif()
+message("\nPlot files:   ${DIR}/SAMPLE.a01 (X-ray) and ${DIR}/SAMPLE.a03 (time of flight)")
 message("Marker files: ${DIR}/SAMPLE.b01 and ${DIR}/SAMPLE.b03")
-if(GNUPLOT)
-  foreach(hh 01 03)
-    draw_rietveld_plot("${DIR}" SAMPLE ${hh} "")
-  endforeach()
-  message("Pictures:     ${DIR}/SAMPLE_01.png and ${DIR}/SAMPLE_03.png")
+
+if(PYTHON)
+  execute_process(COMMAND "${PYTHON}" "${TROV_PLOT}" SAMPLE WORKING_DIRECTORY "${DIR}" OUTPUT_QUIET
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "trov-plot ended with status ${status}")
+  endif()
+  message("Figures:      ${DIR}/SAMPLE_01.png and ${DIR}/SAMPLE_03.png")
 else()
-  message("Pictures:     none (install gnuplot to have the Rietveld plots drawn)")
+  message("Figures:      none (install python3-matplotlib to have the Rietveld figures drawn)")
 endif()

@@ -16,4 +16,7 @@ file(COPY_FILE "${CPACK_TROV_SOURCE_DIR}/packaging/debian/copyright" "${doc}/cop
 file(COPY_FILE "${CPACK_TROV_DEBIAN_DIR}/changelog" "${doc}/changelog")
 gzip_n("${doc}/changelog")
 file(REMOVE "${doc}/LICENSE")
-gzip_n("${usr}/share/man/man1/trov.1")
+file(GLOB pages "${usr}/share/man/man1/*.1")
+foreach(page IN LISTS pages)
+  gzip_n("${page}")
+endforeach()

@@ -6,8 +6,8 @@ include(GNUInstallDirs)
 set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian package, \"Name <address>\"")
 
 install(TARGETS trov RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES docs/trov.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES tools/rietveld.gp DESTINATION ${CMAKE_INSTALL_DATADIR}/trov)
+install(FILES docs/trov.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME trov)
@@ -19,15 +19,16 @@ refinement and writes, for every powder histogram, a plain-text plot file
 (position, observed, calculated and difference intensities, scale, auxiliary
 value) and a marker file with the reflection tick marks, ready for Origin,
 gnuplot, a spreadsheet or Python. The numbers are exact and the same bytes on
-every platform.")
+every platform. trov-plot draws publication-ready Rietveld figures from them,
+labelled with the experiment's own phase and histogram names.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 if(WIN32)
-  # One folder to unzip: trov.exe, the documents as Notepad reads them, the plot
-  # script and the sample experiment to try it on at once.
+  # One folder to unzip: trov.exe, the documents as Notepad reads them, the figure
+  # tool (for a Python with matplotlib) and the sample experiment to try it on at once.
   configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   set(zip_sample ${CMAKE_BINARY_DIR}/zip_sample)
@@ -35,7 +36,7 @@ if(WIN32)
                      COMMAND make_sample ${zip_sample} DEPENDS make_sample VERBATIM)
   add_custom_target(zip_sample ALL DEPENDS ${zip_sample}/SAMPLE.EXP)
   install(TARGETS trov RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
-  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/rietveld.gp
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/trov-plot
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
           DESTINATION sample COMPONENT windows_zip EXCLUDE_FROM_ALL)
@@ -52,7 +53,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnuplot-nox | gnuplot")
+  # trov-plot's interpreter and libraries: the converter needs none of them.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3, python3-matplotlib, python3-numpy")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Debian's own documents go in by a script run on the staged files: the
   # copyright file, the changelog and the man page, gzipped as Debian wants.
