@@ -46,17 +46,45 @@ long rounds() {
   return env != nullptr ? std::atol(env) : 300000;
 }
 
+// A value whose product by 10^p needs 54 bits and lies just above a half
+// (an even integer and 1/2 + 2^-34): rounded to double first, the product
+// would become the half and round down to the even integer.
+double double_rounding_trap(int p) {
+  std::uint64_t five = 1;
+  for (int i = 0; i < p; ++i) five *= 5;
+  for (std::uint64_t m = std::uint64_t{1} << 19;; m += 2) {
+    const std::uint64_t x = (m << 34) + (std::uint64_t{1} << 33) + 1;
+    if (x % five == 0) return std::ldexp(static_cast<double>(x / five), -(34 + p));
+  }
+}
+
 TEST(FixedFormat, MatchesPrintfOnSpecialAndBoundaryValues) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> values = {0.0, -0.0, inf, -inf, nan, -nan, 999.95, 9999999.95, 99999.99995,
                                 std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
                                 std::numeric_limits<double>::min(), 3.4028234663852886e38 * 3.4028234663852886e38};
-  // Where the exact integer path ends: scaled values around 2^64.
+  // Where the double path hands over: scaled values around 2^52 (beyond it
+  // the 128-bit path) and 2^64 (beyond it to_chars), and the last value
+  // whose low mantissa bits let it multiply exactly.
   for (int p : {1, 3, 4}) {
-    const double edge = std::ldexp(1.0, 64) / std::pow(10.0, p);
-    for (double v = std::nextafter(edge, 0.0), i = 0; i < 8; ++i, v = std::nextafter(v, inf)) values.push_back(v);
+    for (int power : {52, 64}) {
+      const double edge = std::ldexp(1.0, power) / std::pow(10.0, p);
+      for (double v = std::nextafter(edge, 0.0), i = 0; i < 8; ++i, v = std::nextafter(v, inf)) values.push_back(v);
+    }
   }
+  values.insert(values.end(), {
+      // Widths reached exactly, and one place more (eight places before the point, the sign included).
+      999.999, 999.9995, 99.999, 999999.9, 999999.95, 9999999.9, 99999999.9, 999999.9999, 9999999.99995,
+      1e7, 1e8, 9999999.0, 99999999.0, 1234.5,
+      // Negative values rounding to zero, at every precision.
+      -0.04, -0.0004, -0.00004, -1e-300, -std::numeric_limits<double>::denorm_min(),
+      // Exact halves in binary (ties to even) and their neighbours, low bits set.
+      0.0625, 0.1875, 2.5, 0.25, 0.75, 1.03125, std::nextafter(0.0625, 1.0), std::nextafter(2.5, 0.0),
+      std::nextafter(1.0, 2.0), 0.1, 0.3, 1.0 / 3.0,
+      // Low mantissa bits one short of what an exact product needs.
+      double_rounding_trap(1), double_rounding_trap(3), double_rounding_trap(4),
+  });
   for (double v : values) {
     expect_printf_digits(v);
     expect_printf_digits(-v);

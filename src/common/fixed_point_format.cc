@@ -1,4 +1,4 @@
-// Fixed-point text beyond the exact integer path (std::to_chars), and "%2d".
+// Fixed-point text: the table of four-digit groups, and the paths for values the inlined one does not take.
 #include "common/fixed_point_format.h"
 
 #include <charconv>
@@ -6,6 +6,9 @@
 namespace trov {
 
 namespace {
+
+constexpr std::array<char, 16> kBlanks = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                          ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 
 char* pad_right_aligned(char* out, const char* text, std::size_t length, int width) {
   std::size_t field = width > 0 ? static_cast<std::size_t>(width) : 0;
@@ -21,7 +24,22 @@ char* pad_right_aligned(char* out, const char* text, std::size_t length, int wid
 
 namespace fixed_point_detail {
 
-// to_chars writes the digits of the exact binary value, correctly rounded
+// Built by the compiler: a constant expression of 10,000 steps, within every
+// compiler's limits (MSVC's included).
+constinit const std::array<char, kDigitGroupChars> kDigitGroups = []() noexcept {
+  std::array<char, kDigitGroupChars> groups{};
+  for (std::size_t n = 0; n < 10000; ++n) {
+    groups[4 * n] = static_cast<char>('0' + n / 1000);
+    groups[4 * n + 1] = static_cast<char>('0' + n / 100 % 10);
+    groups[4 * n + 2] = static_cast<char>('0' + n / 10 % 10);
+    groups[4 * n + 3] = static_cast<char>('0' + n % 10);
+  }
+  return groups;
+}();
+
+namespace {
+
+// Path 3. to_chars writes the digits of the exact binary value, correctly rounded
 // (ties to even), and spells non-finite values the way glibc's printf does;
 // unlike printf it does not depend on the C runtime, so Windows builds write
 // the same digits as Linux ones.
@@ -30,6 +48,120 @@ char* format_with_to_chars(char* out, double value, int width, int precision) {
   std::array<char, kMaxFixedChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   auto result = std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, precision);
   return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), width);
+}
+
+// decimal_digits of a number of up to 20 digits.
+inline int decimal_digits_wide(std::uint64_t n) {
+  int digits = 1;
+  for (; n >= 10000; n /= 10000) digits += 4;
+  return digits + static_cast<int>(n >= 10) + static_cast<int>(n >= 100) + static_cast<int>(n >= 1000);
+}
+
+// Writes count digits of n (zero-padded) so that they end at end.
+inline void write_digits_backwards(char* end, std::uint64_t n, int count) {
+  for (; count >= 4; count -= 4) {
+    std::memcpy(end -= 4, kDigitGroups.data() + 4 * (n % 10000), 4);
+    n /= 10000;
+  }
+  for (; count > 0; --count) {
+    *--end = static_cast<char>('0' + n % 10);
+    n /= 10;
+  }
+}
+
+// Writes scaled / 10^kPrecision, right-aligned in width, straight into out.
+// The precision is a template argument so that every division is by a
+// constant (a multiplication), not a hardware divide.
+template <int kPrecision>
+inline char* write_scaled(char* out, std::uint64_t scaled, bool negative, int width) {
+  constexpr std::uint64_t kUnit = kPowersOf10[kPrecision];
+  constexpr int kFractionLength = kPrecision > 0 ? kPrecision + 1 : 0;  // the point and the decimals
+  const std::uint64_t integer = scaled / kUnit;
+  const int integer_digits = decimal_digits_wide(integer);
+  const int length = static_cast<int>(negative) + integer_digits + kFractionLength;
+  if (width > length) {
+    const auto pad = static_cast<std::size_t>(width - length);
+    if (pad <= kBlanks.size()) {
+      std::memcpy(out, kBlanks.data(), kBlanks.size());  // out has room; the excess is overwritten
+    } else {
+      std::memset(out, ' ', pad);
+    }
+    out += pad;
+  }
+  char* const end = out + length;
+  if constexpr (kPrecision > 0) {
+    write_digits_backwards(end, scaled - integer * kUnit, kPrecision);
+    end[-kFractionLength] = '.';
+  }
+  write_digits_backwards(end - kFractionLength, integer, integer_digits);
+  if (negative) *out = '-';
+  return end;
+}
+
+#ifdef __SIZEOF_INT128__
+__extension__ using Uint128 = unsigned __int128;
+
+// The magnitude times 10^kPrecision, rounded to the nearest integer, ties to
+// even, computed exactly: a finite double is m * 2^e with an integer
+// m < 2^53, so m * 10^kPrecision fits in 128 bits and the rounding is a shift
+// with the remainder compared to one half. Returns false when the value is
+// not finite or the result does not fit in 64 bits (magnitudes from about
+// 1.8e19 / 10^kPrecision on): the caller then falls back to to_chars.
+template <int kPrecision>
+inline bool scaled_integer(std::uint64_t bits, std::uint64_t& scaled) {
+  constexpr int kExponentBias = 1075;  // 1023, and 52 to make the mantissa an integer
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  if (biased == 0x7FF) return false;
+  const std::uint64_t mantissa = biased == 0 ? fraction : fraction | std::uint64_t{1} << 52;
+  const int exponent = biased == 0 ? 1 - kExponentBias : biased - kExponentBias;
+  const Uint128 n = static_cast<Uint128>(mantissa) * kPowersOf10[kPrecision];
+  if (exponent >= 0) {
+    if (exponent >= 64 || (n >> (64 - exponent)) != 0) return false;
+    scaled = static_cast<std::uint64_t>(n << exponent);
+    return true;
+  }
+  const int shift = -exponent;
+  if (shift >= 128) {  // n < 2^80, far below one half of 2^shift
+    scaled = 0;
+    return true;
+  }
+  Uint128 quotient = n >> shift;
+  const Uint128 remainder = n - (quotient << shift);
+  const Uint128 half = Uint128{1} << (shift - 1);
+  if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
+  if ((quotient >> 64) != 0) return false;
+  scaled = static_cast<std::uint64_t>(quotient);
+  return true;
+}
+#endif
+
+
+template <int kPrecision>
+char* format_scaled(char* out, double value, int width) {
+#ifdef __SIZEOF_INT128__
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  std::uint64_t scaled = 0;
+  if (scaled_integer<kPrecision>(bits, scaled)) return write_scaled<kPrecision>(out, scaled, (bits >> 63) != 0, width);
+#endif
+  return format_with_to_chars(out, value, width, kPrecision);
+}
+
+}  // namespace
+
+char* format_rare(char* out, double value, int width, int precision) {
+  switch (precision) {
+    case 0: return format_scaled<0>(out, value, width);
+    case 1: return format_scaled<1>(out, value, width);
+    case 2: return format_scaled<2>(out, value, width);
+    case 3: return format_scaled<3>(out, value, width);
+    case 4: return format_scaled<4>(out, value, width);
+    case 5: return format_scaled<5>(out, value, width);
+    case 6: return format_scaled<6>(out, value, width);
+    case 7: return format_scaled<7>(out, value, width);
+    case 8: return format_scaled<8>(out, value, width);
+    default: return format_with_to_chars(out, value, width, precision);
+  }
 }
 
 }  // namespace fixed_point_detail

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -29,130 +30,186 @@ char* format_int2(char* out, int value);
 
 // ---------------------------------------------------------------------------
 // Implementation of format_fixed, here because it is inlined six times a plot
-// line; nothing below is for callers.
+// line; nothing below is for callers. A value goes the first of three ways
+// that can take it:
+//   1. its magnitude times 10^P is exact in double and below 2^52: rounded to
+//      an integer by the floating-point unit, digits from a table of groups
+//      put together in registers (up to eight places before the point);
+//   2. (with 128-bit integers) times 10^P is below 2^64: rounded exactly in
+//      128-bit integer arithmetic;
+//   3. std::to_chars, for the rest (huge values, infinities, NaNs).
+// All three give the digits of the exact binary value, ties to even.
 
 namespace fixed_point_detail {
 
-// Everything outside the fast path: std::to_chars.
-char* format_with_to_chars(char* out, double value, int width, int precision);
+// Six fields a line are only fast when the common case is inlined in full,
+// and the rare cases are kept out of the way.
+#if defined(__GNUC__) || defined(__clang__)
+#define TROV_FIXED_INLINE [[gnu::always_inline]] inline
+#define TROV_FIXED_RARE [[gnu::noinline, gnu::cold]]
+#elif defined(_MSC_VER)
+#define TROV_FIXED_INLINE __forceinline
+#define TROV_FIXED_RARE __declspec(noinline)
+#else
+#define TROV_FIXED_INLINE inline
+#define TROV_FIXED_RARE
+#endif
 
-#ifdef __SIZEOF_INT128__
-__extension__ using Uint128 = unsigned __int128;
+// Path 1 needs doubles evaluated as doubles, and no fused multiply-add or
+// reassociation; the build states the latter (TROV_FP_CONTRACT_OFF, set with
+// -ffp-contract=off or MSVC's /fp:precise). It also lays text out in words as
+// a little-endian machine stores them. Without all that, path 1 is left out.
+#if FLT_EVAL_METHOD == 0 && defined(TROV_FP_CONTRACT_OFF) && !defined(__FAST_MATH__) && !defined(_M_FP_FAST)
+inline constexpr bool kFastPath = std::endian::native == std::endian::little;
+#else
+inline constexpr bool kFastPath = false;
+#endif
 
-inline constexpr std::array<std::uint64_t, 9> kPowersOf10 = {1,      10,      100,      1000,     10000,
-                                                              100000, 1000000, 10000000, 100000000};
+inline constexpr std::array<std::uint64_t, 17> kPowersOf10 = {
+    1,           10,           100,           1000,           10000,           100000,
+    1000000,     10000000,     100000000,     1000000000,     10000000000,     100000000000,
+    1000000000000, 10000000000000, 100000000000000, 1000000000000000, 10000000000000000};
 
-inline constexpr std::array<char, 200> kDigitPairs = [] {
-  std::array<char, 200> pairs{};
-  for (std::size_t i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}();
+// "0000" to "9999", four characters each, built at compile time.
+inline constexpr std::size_t kDigitGroupChars = std::size_t{4} * 10000;
+extern const std::array<char, kDigitGroupChars> kDigitGroups;
 
-inline constexpr std::array<char, 16> kBlanks = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
-                                                 ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
-
-// The magnitude times 10^kPrecision, rounded to the nearest integer, ties to
-// even, computed exactly: a finite double is m * 2^e with an integer
-// m < 2^53, so m * 10^kPrecision fits in 128 bits and the rounding is a shift
-// with the remainder compared to one half. Returns false when the value is
-// not finite or the result does not fit in 64 bits (magnitudes from about
-// 1.8e19 / 10^kPrecision on): the caller then falls back to to_chars.
+// Path 1. A finite double is m * 2^e with an integer m < 2^53; when the low
+// bits of m that 5^P needs are zero, m * 5^P still fits in 53 bits, so the
+// product by 10^P is exact (or so small that it rounds to 0 anyway). Adding
+// 2^52 then rounds it to an integer, ties to even, as the floating-point unit
+// rounds every sum.
 template <int kPrecision>
-inline bool scaled_integer(std::uint64_t bits, std::uint64_t& scaled) {
-  constexpr int kExponentBias = 1075;  // 1023, and 52 to make the mantissa an integer
-  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  if (biased == 0x7FF) return false;
-  const std::uint64_t mantissa = biased == 0 ? fraction : fraction | std::uint64_t{1} << 52;
-  const int exponent = biased == 0 ? 1 - kExponentBias : biased - kExponentBias;
-  const Uint128 n = static_cast<Uint128>(mantissa) * kPowersOf10[kPrecision];
-  if (exponent >= 0) {
-    if (exponent >= 64 || (n >> (64 - exponent)) != 0) return false;
-    scaled = static_cast<std::uint64_t>(n << exponent);
-    return true;
-  }
-  const int shift = -exponent;
-  if (shift >= 128) {  // n < 2^80, far below one half of 2^shift
-    scaled = 0;
-    return true;
-  }
-  Uint128 quotient = n >> shift;
-  const Uint128 remainder = n - (quotient << shift);
-  const Uint128 half = Uint128{1} << (shift - 1);
-  if (remainder > half || (remainder == half && (quotient & 1) != 0)) ++quotient;
-  if ((quotient >> 64) != 0) return false;
-  scaled = static_cast<std::uint64_t>(quotient);
+inline bool scaled_in_double(std::uint64_t bits, double magnitude, std::uint64_t& scaled) {
+  static_assert(kPrecision >= 1 && kPrecision <= 4);
+  constexpr std::array<int, 5> kBitsOfPowerOf5 = {0, 3, 5, 7, 10};  // 1, 5, 25, 125, 625
+  constexpr std::uint64_t kLowBits = (std::uint64_t{1} << kBitsOfPowerOf5[kPrecision]) - 1;
+  constexpr double kTwoTo52 = 4503599627370496.0;
+  if ((bits & kLowBits) != 0) return false;
+  const double product = magnitude * static_cast<double>(kPowersOf10[kPrecision]);
+  if (!(product < kTwoTo52)) return false;  // also infinities and NaNs
+  // product + 2^52 lies in [2^52, 2^53), where the double's mantissa bits are
+  // the rounded integer itself.
+  scaled = std::bit_cast<std::uint64_t>(product + kTwoTo52) - std::bit_cast<std::uint64_t>(kTwoTo52);
   return true;
 }
 
-inline int decimal_digits(std::uint64_t n) {
-  int digits = 1;
-  for (; n >= 10000; n /= 10000) digits += 4;
-  return digits + static_cast<int>(n >= 10) + static_cast<int>(n >= 100) + static_cast<int>(n >= 1000);
+// Four characters of the table as a word: the first character in the lowest byte.
+inline std::uint32_t group_word(std::uint64_t n) {
+  std::uint32_t word = 0;
+  std::memcpy(&word, kDigitGroups.data() + 4 * n, 4);
+  return word;
 }
 
-// Writes count digits of n (zero-padded) so that they end at end.
-inline void write_digits_backwards(char* end, std::uint64_t n, int count) {
-  for (; count >= 2; count -= 2) {
-    const std::size_t pair = static_cast<std::size_t>(n % 100) * 2;
-    n /= 100;
-    *--end = kDigitPairs[pair + 1];
-    *--end = kDigitPairs[pair];
-  }
-  if (count == 1) *--end = static_cast<char>('0' + n % 10);
-}
+// How write_short finishes a field, by its sign and its number of leading
+// zero places (0 to 7; 8 - zeros digits before the point): what to subtract
+// from the eight integer places to turn those zeros into blanks and the last
+// of them into '-' for a negative value, and the width of the field.
+struct FieldShape {
+  std::uint64_t subtract;
+  int width;
+  int drop;  // bits of leading blanks to shift out of the natural 8 + 1 + P places
+};
 
-// Writes scaled / 10^kPrecision, right-aligned in width, straight into out.
-// The precision is a template argument so that every division is by a
-// constant (a multiplication), not a hardware divide.
-template <int kPrecision>
-inline char* write_scaled(char* out, std::uint64_t scaled, bool negative, int width) {
-  constexpr std::uint64_t kUnit = kPowersOf10[kPrecision];
-  constexpr int kFractionLength = kPrecision > 0 ? kPrecision + 1 : 0;  // the point and the decimals
-  const std::uint64_t integer = scaled / kUnit;
-  const int integer_digits = decimal_digits(integer);
-  const int length = static_cast<int>(negative) + integer_digits + kFractionLength;
-  if (width > length) {
-    const auto pad = static_cast<std::size_t>(width - length);
-    if (pad <= kBlanks.size()) {
-      std::memcpy(out, kBlanks.data(), kBlanks.size());  // out has room; the excess is overwritten
-    } else {
-      std::memset(out, ' ', pad);
+template <int kWidth, int kPrecision>
+constexpr std::array<FieldShape, 16> field_shapes() {
+  std::array<FieldShape, 16> shapes{};
+  for (std::size_t negative = 0; negative < 2; ++negative) {
+    for (std::size_t zeros = 0; zeros < 8; ++zeros) {
+      std::uint64_t subtract = 0;
+      for (std::size_t place = 0; place < zeros; ++place) {
+        const std::uint64_t to = negative != 0 && place == zeros - 1 ? std::uint64_t{'-'} : std::uint64_t{' '};
+        subtract |= (std::uint64_t{'0'} - to) << (8 * place);
+      }
+      const int length = static_cast<int>(negative) + 8 - static_cast<int>(zeros) + kPrecision + 1;
+      const int width = length > kWidth ? length : kWidth;
+      shapes[8 * negative + zeros] = {subtract, width, 8 * (8 + 1 + kPrecision - width)};
     }
-    out += pad;
   }
-  char* const end = out + length;
-  if constexpr (kPrecision > 0) {
-    write_digits_backwards(end, scaled - integer * kUnit, kPrecision);
-    end[-kFractionLength] = '.';
-  }
-  write_digits_backwards(end - kFractionLength, integer, integer_digits);
-  if (negative) *out = '-';
-  return end;
+  return shapes;
 }
+
+// Writes scaled / 10^P right-aligned in kWidth when it has at most eight
+// places before the point, its sign included. The text is put together in
+// two 64-bit words, as it lies in memory on a little-endian machine: the
+// eight integer places (leading zeros turned into blanks, the sign before the
+// first digit), then the point and the decimals; the blanks the field does
+// not need are shifted out, and 16 bytes are stored (what follows the field
+// is overwritten by the next one). No branch depends on the digits. kFits:
+// the text is known to fit kWidth, so the field's width is a constant.
+template <int kWidth, int kPrecision, bool kFits>
+TROV_FIXED_INLINE char* write_short(char* out, std::uint64_t scaled, bool negative) {
+  constexpr std::uint64_t kUnit = kPowersOf10[kPrecision];
+  constexpr int kNatural = 8 + 1 + kPrecision;
+  constexpr std::uint64_t kZeros = 0x3030303030303030;  // "00000000"
+  static_assert(kWidth <= kNatural && kNatural <= 16);
+  const std::uint64_t integer = scaled / kUnit;
+  const std::uint64_t fraction = scaled - integer * kUnit;
+  std::uint64_t whole = 0;
+  if constexpr (kFits && kWidth - kPrecision - 1 <= 4) {
+    whole = 0x30303030 | std::uint64_t{group_word(integer)} << 32;  // the integer is below 10^4
+  } else {
+    whole = group_word(integer / 10000) | std::uint64_t{group_word(integer % 10000)} << 32;
+  }
+  // Leading '0' bytes, the last place excepted: the first bytes of the word.
+  const auto zeros = static_cast<std::size_t>(std::countr_zero((whole ^ kZeros) | std::uint64_t{0xFF} << 56)) >> 3;
+  static constexpr std::array<FieldShape, 16> kShapes = field_shapes<kWidth, kPrecision>();
+  FieldShape shape = kShapes[std::size_t{8} * negative + zeros];
+  if constexpr (kFits) {
+    shape.width = kWidth;
+    shape.drop = 8 * (kNatural - kWidth);
+  }
+  whole -= shape.subtract;
+  const std::uint64_t decimals = '.' | std::uint64_t{group_word(fraction) >> (8 * (4 - kPrecision))} << 8;
+#ifdef __SIZEOF_INT128__
+  __extension__ using Uint128 = unsigned __int128;
+  const Uint128 text = (Uint128{decimals} << 64 | whole) >> shape.drop;
+  const auto low = static_cast<std::uint64_t>(text);
+  const auto high = static_cast<std::uint64_t>(text >> 64);
+#else
+  const std::uint64_t low = (whole >> shape.drop) | ((decimals << (63 - shape.drop)) << 1);  // drop < 64
+  const std::uint64_t high = decimals >> shape.drop;
 #endif
+  std::memcpy(out, &low, 8);
+  std::memcpy(out + 8, &high, 8);
+  return out + shape.width;
+}
+
+// Paths 2 and 3, out of line, so that the common case stays small enough to
+// inline: any width and precision, and any value.
+TROV_FIXED_RARE char* format_rare(char* out, double value, int width, int precision);
 
 }  // namespace fixed_point_detail
 
 template <int kWidth, int kPrecision>
-inline char* format_fixed(char* out, double value) {
+TROV_FIXED_INLINE char* format_fixed(char* out, double value) {
   static_assert(kWidth <= kMaxFixedWidth && kPrecision >= 0 && kPrecision <= kMaxFixedPrecision);
-#ifdef __SIZEOF_INT128__
-  if constexpr (kPrecision <= 8) {
-    namespace detail = fixed_point_detail;
+  namespace detail = fixed_point_detail;
+  if constexpr (detail::kFastPath && kPrecision >= 1 && kPrecision <= 4 && kWidth <= 8 + 1 + kPrecision) {
     const auto bits = std::bit_cast<std::uint64_t>(value);
-    std::uint64_t scaled = 0;
     // The sign is written whenever the sign bit is set, so -0.04 gives -0.0
     // as printf does.
-    if (detail::scaled_integer<kPrecision>(bits, scaled)) {
-      return detail::write_scaled<kPrecision>(out, scaled, (bits >> 63) != 0, kWidth);
+    const bool negative = (bits >> 63) != 0;
+    const double magnitude = std::bit_cast<double>(bits & ~(std::uint64_t{1} << 63));
+    std::uint64_t scaled = 0;
+    if (detail::scaled_in_double<kPrecision>(bits, magnitude, scaled)) {
+      // Almost every value fits its width: the field's end is then known
+      // before its digits are, and the next field need not wait for them.
+      constexpr std::uint64_t kFitsPositive = detail::kPowersOf10[kWidth - 1];
+      constexpr std::uint64_t kFitsNegative = detail::kPowersOf10[kWidth - 2];
+      if (scaled < (negative ? kFitsNegative : kFitsPositive)) {
+        return detail::write_short<kWidth, kPrecision, true>(out, scaled, negative);
+      }
+      const int sign = static_cast<int>(negative);
+      if (scaled < detail::kPowersOf10[8 + kPrecision - sign]) {  // eight places, the sign included
+        return detail::write_short<kWidth, kPrecision, false>(out, scaled, negative);
+      }
     }
   }
-#endif
-  return fixed_point_detail::format_with_to_chars(out, value, kWidth, kPrecision);
+  return detail::format_rare(out, value, kWidth, kPrecision);
 }
 
 }  // namespace trov
+
+#undef TROV_FIXED_INLINE
+#undef TROV_FIXED_RARE
