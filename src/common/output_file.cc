@@ -13,6 +13,10 @@ OutputFile::~OutputFile() {
 
 void OutputFile::make_room() {
   if (block_ == nullptr) {
+    // The block is the buffer: unbuffered, the stream hands each block to the
+    // system in one write instead of copying it through a few kB at a time.
+    // setvbuf is valid only before the first operation on the stream, which this is.
+    std::setvbuf(file_.get(), nullptr, _IONBF, 0);
     block_ = std::make_unique<char[]>(kBlockSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
   } else {
     flush_block();

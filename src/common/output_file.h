@@ -10,13 +10,13 @@
 namespace trov {
 
 // Callers format text straight into the file's block buffer (reserve, then
-// commit), which reaches the file one block at a time: no library call per
-// line, no allocation after the first. Output cut short (a full disk, a
-// quota) is never reported as success: check_written and close throw
-// Fatal("Error writing NAME").
+// commit), which reaches the file one block at a time, in one system call:
+// no library call per line, no allocation after the first. Output cut short
+// (a full disk, a quota) is never reported as success: check_written and
+// close throw Fatal("Error writing NAME").
 class OutputFile {
  public:
-  static constexpr std::size_t kBlockSize = std::size_t{64} << 10;
+  static constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 
   OutputFile(FilePtr file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
   OutputFile(OutputFile&& other) noexcept = default;
