@@ -15,14 +15,22 @@ constexpr std::size_t kBufferSize = std::size_t{64} << 10;
 }  // namespace
 
 std::size_t InputFile::read(void* buffer, std::size_t size) {
+  const std::size_t n = read_partial(buffer, size);
+  check_reading();
+  return n;
+}
+
+std::size_t InputFile::read_partial(void* buffer, std::size_t size) {
   if (buffer_ == nullptr) {
     // setvbuf is valid only before the first operation on the stream, which this is.
     buffer_ = std::make_unique<char[]>(kBufferSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
     std::setvbuf(file_.get(), buffer_.get(), _IOFBF, kBufferSize);
   }
-  std::size_t n = std::fread(buffer, 1, size, file_.get());
+  return std::fread(buffer, 1, size, file_.get());
+}
+
+void InputFile::check_reading() const {
   if (std::ferror(file_.get()) != 0) fail_reading();
-  return n;
 }
 
 void InputFile::put_back(unsigned char byte) {

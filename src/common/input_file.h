@@ -21,6 +21,10 @@ class InputFile {
   // Reads up to size bytes, like fread. The end-of-file flag is set only when
   // the file ended before size bytes were delivered.
   std::size_t read(void* buffer, std::size_t size);
+  // The same, but a failure is reported only by the next check_reading(), so
+  // that the caller can use what was delivered before it.
+  std::size_t read_partial(void* buffer, std::size_t size);
+  void check_reading() const;
   // Puts back the byte just read, so that the next read starts with it; clears
   // the end-of-file flag, as a seek back by one byte would. byte must be the
   // last byte read (after a read that delivered nothing, the last byte before

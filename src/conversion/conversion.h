@@ -1,7 +1,6 @@
 // GSAS binary profile files (EXPNAM.P##) and the plot (EXPNAM.a##) and marker (EXPNAM.b##) files made from them.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -29,15 +28,12 @@ struct ProfilePoint {
   float auxiliary = 0;
 };
 
-// The layout of one block, and the buffer its points are read into. A block
-// is read as its 504 bytes of points and then two separate 4-byte reads, so a
-// file that ends inside those trailing words still has its last points used.
+// The layout of one block. A block whose points are all in the file is
+// converted even when the file ends inside its two trailing words.
 struct ProfileBlock {
   static constexpr std::size_t kPointBytes = kPointsPerBlock * kProfilePointSize;  // 504
   static constexpr std::size_t kTrailingWords = 2;
   static constexpr std::size_t kSize = kPointBytes + kTrailingWords * kWordSize;   // 512
-
-  std::array<unsigned char, kPointBytes> points{};
 };
 
 // Little-endian words decoded from bytes, whatever the host's byte order.
