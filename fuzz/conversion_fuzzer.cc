@@ -1,5 +1,6 @@
 // Fuzzes the profile conversion: a 4-character type and any bytes as a profile file.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -10,20 +11,29 @@ namespace {
 
 using trov::ProfileBlock;
 
-// An in-memory output file; its text is available once closed.
+// An in-memory output file that behaves as a file on disk (a Linux memfd; an
+// open_memstream stream cannot be made unbuffered, as output files are); its
+// text is read back through a second descriptor once the file is closed.
 struct MemoryOutput {
-  char* text = nullptr;
-  std::size_t size = 0;
+  int readback = memfd_create("trov-fuzz-output", 0);
   trov::OutputFile file;
 
-  explicit MemoryOutput(const char* name) : file(trov::FilePtr(open_memstream(&text, &size)), name) {}
-  ~MemoryOutput() { std::free(text); }
+  explicit MemoryOutput(const char* name) : file(trov::FilePtr(fdopen(dup(readback), "w")), name) {
+    if (readback < 0) std::abort();
+  }
+  ~MemoryOutput() { ::close(readback); }
   MemoryOutput(const MemoryOutput&) = delete;
   MemoryOutput& operator=(const MemoryOutput&) = delete;
 
   std::size_t lines() {
     file.close();
-    return static_cast<std::size_t>(std::count(text, text + size, '\n'));
+    std::size_t count = 0;
+    std::array<char, 4096> chunk{};
+    off_t at = 0;
+    for (ssize_t n = 0; (n = pread(readback, chunk.data(), chunk.size(), at)) > 0; at += n) {
+      count += static_cast<std::size_t>(std::count(chunk.data(), chunk.data() + n, '\n'));
+    }
+    return count;
   }
 };
 
