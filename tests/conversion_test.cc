@@ -82,12 +82,23 @@ TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
   for (const Case& c : cases) EXPECT_EQ(convert(writer::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
-TEST(ProfileConversion, NonFiniteValuesAreSpelledLikePrintf) {
+TEST(ProfileConversion, NanResultsCarryTheSameSignOnEveryProcessor) {
+  // A NaN operand passes its sign on (the first in the order observed,
+  // calculated, scale); an invalid operation on numbers gives -nan.
   const float inf = std::numeric_limits<float>::infinity();
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  ProfilePoint p{0, -inf, inf, 1, nan, -nan};
-  EXPECT_EQ(convert(writer::profile_bytes({p}), "PNT ").plot,
-            native("   -inf      nan      nan      nan         nan        -nan\n"));
+  struct Case {
+    ProfilePoint point;
+    const char* line;
+  } cases[] = {
+      {{0, -inf, inf, 1, nan, -nan}, "   -inf      nan      nan      nan         nan        -nan\n"},
+      {{0, nan, -nan, 1, nan, 0}, "    nan     -nan      nan     -nan         nan      0.0000\n"},
+      {{0, -nan, nan, 2, -nan, 0}, "   -nan      nan     -nan      nan        -nan      0.0000\n"},
+      {{0, 1, inf, inf, 1, 0}, "  1.000      inf      inf     -nan      1.0000      0.0000\n"},   // inf - inf
+      {{0, 1, 1, inf, 0, 0}, "  1.000      0.0     -nan     -nan      0.0000      0.0000\n"},    // inf * 0
+      {{0, 1, -inf, 1, -0.0f, 0}, "  1.000     -nan     -0.0     -nan     -0.0000      0.0000\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(convert(writer::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
 TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {

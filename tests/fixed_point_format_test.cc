@@ -1,13 +1,15 @@
-// Checks the plot and marker number formats against the C library's printf, value by value.
+// Checks the plot and marker number formats against std::to_chars, value by value.
 #include "common/fixed_point_format.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -18,22 +20,37 @@
 namespace trov {
 namespace {
 
-#ifdef __GLIBC__
-// glibc's printf converts the exact binary value, ties to even, and is the
-// oracle here; other C runtimes round differently, which is why the program
-// does not use them.
+// std::to_chars with a precision converts the exact binary value, ties to
+// even, as glibc's printf does, in every standard library (libstdc++, libc++,
+// MSVC's), so every build runs the comparison; it spells NaNs in its own ways
+// (-nan(ind) in libc++), so those are written here. The program itself uses
+// neither: only its own code decides its bytes.
 struct Format {
   int width, precision;
   char* (*format)(char*, double);
 };
-constexpr Format kFormats[] = {{7, 3, &format_fixed<7, 3>}, {8, 1, &format_fixed<8, 1>}, {11, 4, &format_fixed<11, 4>}};
+// The three of the files, and two that only the exact path takes, whatever
+// the platform (with 128-bit integers the others reach it only from 2^64 on).
+constexpr Format kFormats[] = {{7, 3, &format_fixed<7, 3>},
+                               {8, 1, &format_fixed<8, 1>},
+                               {11, 4, &format_fixed<11, 4>},
+                               {12, 9, &format_fixed<12, 9>},
+                               {32, 17, &format_fixed<32, 17>}};
 
-void expect_printf_digits(double v) {
+void expect_exact_digits(double v) {
   char ours[kMaxFixedChars + 1];
   char theirs[kMaxFixedChars + 1];
   for (const Format& f : kFormats) {
     *f.format(ours, v) = '\0';
-    std::snprintf(theirs, sizeof theirs, "%*.*f", f.width, f.precision, v);
+    std::string expected;
+    if (std::isnan(v)) {
+      expected = std::signbit(v) ? "-nan" : "nan";
+    } else {
+      const auto end = std::to_chars(theirs, theirs + kMaxFixedChars, v, std::chars_format::fixed, f.precision).ptr;
+      expected.assign(theirs, end);
+    }
+    if (expected.size() < static_cast<std::size_t>(f.width)) expected.insert(0, f.width - expected.size(), ' ');
+    std::strcpy(theirs, expected.c_str());
     ASSERT_STREQ(ours, theirs) << "bits 0x" << std::hex << std::bit_cast<std::uint64_t>(v) << std::dec << " as %"
                                << f.width << "." << f.precision << "f";
   }
@@ -58,14 +75,14 @@ double double_rounding_trap(int p) {
   }
 }
 
-TEST(FixedFormat, MatchesPrintfOnSpecialAndBoundaryValues) {
+TEST(FixedFormat, MatchesToCharsOnSpecialAndBoundaryValues) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> values = {0.0, -0.0, inf, -inf, nan, -nan, 999.95, 9999999.95, 99999.99995,
                                 std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
                                 std::numeric_limits<double>::min(), 3.4028234663852886e38 * 3.4028234663852886e38};
   // Where the double path hands over: scaled values around 2^52 (beyond it
-  // the 128-bit path) and 2^64 (beyond it to_chars), and the last value
+  // the 128-bit path) and 2^64 (beyond it the exact path), and the last value
   // whose low mantissa bits let it multiply exactly.
   for (int p : {1, 3, 4}) {
     for (int power : {52, 64}) {
@@ -86,12 +103,12 @@ TEST(FixedFormat, MatchesPrintfOnSpecialAndBoundaryValues) {
       double_rounding_trap(1), double_rounding_trap(3), double_rounding_trap(4),
   });
   for (double v : values) {
-    expect_printf_digits(v);
-    expect_printf_digits(-v);
+    expect_exact_digits(v);
+    expect_exact_digits(-v);
   }
 }
 
-TEST(FixedFormat, MatchesPrintfOverAllMagnitudes) {
+TEST(FixedFormat, MatchesToCharsOverAllMagnitudes) {
   std::mt19937_64 random(20261208);
   auto random_float = [&] { return std::bit_cast<float>(static_cast<std::uint32_t>(random())); };
   auto plain_float = [&] {  // a float of the size profile values have
@@ -111,16 +128,17 @@ TEST(FixedFormat, MatchesPrintfOverAllMagnitudes) {
         std::nextafter(static_cast<double>(random() % 2000000 * 2 + 1) / 16, 0.0),
         std::nextafter(static_cast<double>(random() % 2000000 * 2 + 1) / 4, 1e300),
     };
-    for (double v : values) expect_printf_digits(v);
+    for (double v : values) expect_exact_digits(v);
     if (::testing::Test::HasFatalFailure()) return;
   }
 }
-#endif
 
 TEST(FixedFormat, MarkerNumbersFillTwoCharacters) {
   char out[8];
   EXPECT_EQ(std::string(out, format_int2(out, 3)), " 3");
   EXPECT_EQ(std::string(out, format_int2(out, 11)), "11");
+  EXPECT_EQ(std::string(out, format_int2(out, -7)), "-7");
+  EXPECT_EQ(std::string(out, format_int2(out, 123)), "123");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Fixed-point text: the table of four-digit groups, and the paths for values the inlined one does not take.
 #include "common/fixed_point_format.h"
 
-#include <charconv>
+#include <cstring>
 
 namespace trov {
 
@@ -39,15 +39,136 @@ constinit const std::array<char, kDigitGroupChars> kDigitGroups = []() noexcept 
 
 namespace {
 
-// Path 3. to_chars writes the digits of the exact binary value, correctly rounded
-// (ties to even), and spells non-finite values the way glibc's printf does;
-// unlike printf it does not depend on the C runtime, so Windows builds write
-// the same digits as Linux ones.
-char* format_with_to_chars(char* out, double value, int width, int precision) {
-  // Uninitialised: to_chars fills what is used.
-  std::array<char, kMaxFixedChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
-  auto result = std::to_chars(text.begin(), text.end(), value, std::chars_format::fixed, precision);
-  return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), width);
+// The spelling of infinities and NaNs, from the sign bit alone: C runtimes
+// disagree on it (-nan, -nan(ind), -1.#IND), and the sign of a NaN is the
+// only part of it a reader can act on.
+char* format_non_finite(char* out, std::uint64_t bits, int width) {
+  const bool negative = (bits >> 63) != 0;
+  const bool nan = (bits & ((std::uint64_t{1} << 52) - 1)) != 0;
+  const char* text = nan ? (negative ? "-nan" : "nan") : (negative ? "-inf" : "inf");
+  return pad_right_aligned(out, text, std::strlen(text), width);
+}
+
+// Path 3: any finite value at any precision, exactly, in 32-bit arithmetic
+// only (no 128-bit integers, no library conversion, whose availability and
+// spelling vary by platform). A finite double is m * 2^e with an integer
+// m < 2^53; the digits are those of m * 10^P * 2^e rounded to an integer,
+// ties to even, with the point put in before the last P of them.
+class BigUnsigned {
+ public:
+  explicit BigUnsigned(std::uint64_t value) {
+    for (; value != 0; value >>= 32) limbs_[size_++] = static_cast<std::uint32_t>(value);
+  }
+  bool is_zero() const { return size_ == 0; }
+  bool is_odd() const { return size_ > 0 && (limbs_[0] & 1) != 0; }
+
+  void multiply(std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (std::size_t i = 0; i < size_; ++i) {
+      carry += std::uint64_t{limbs_[i]} * factor;
+      limbs_[i] = static_cast<std::uint32_t>(carry);
+      carry >>= 32;
+    }
+    if (carry != 0) limbs_[size_++] = static_cast<std::uint32_t>(carry);
+  }
+  void add_one() {
+    for (std::size_t i = 0; i < size_; ++i) {
+      if (++limbs_[i] != 0) return;
+    }
+    limbs_[size_++] = 1;
+  }
+  void shift_left(int count) {
+    const auto words = static_cast<std::size_t>(count / 32);
+    const int bits = count % 32;
+    if (size_ == 0) return;
+    limbs_[size_ + words] = 0;
+    for (std::size_t i = size_; i-- > 0;) {
+      const std::uint64_t wide = std::uint64_t{limbs_[i]} << bits;
+      limbs_[i + words + 1] |= static_cast<std::uint32_t>(wide >> 32);
+      limbs_[i + words] = static_cast<std::uint32_t>(wide);
+    }
+    for (std::size_t i = 0; i < words; ++i) limbs_[i] = 0;
+    size_ += words + 1;
+    trim();
+  }
+  // Bit i (0 is the lowest), and whether any bit below i is set.
+  bool bit(int i) const {
+    const auto word = static_cast<std::size_t>(i / 32);
+    return word < size_ && (limbs_[word] >> (i % 32) & 1) != 0;
+  }
+  bool any_below(int i) const {
+    const auto words = static_cast<std::size_t>(i / 32);
+    for (std::size_t w = 0; w < words && w < size_; ++w) {
+      if (limbs_[w] != 0) return true;
+    }
+    return words < size_ && i % 32 != 0 && (limbs_[words] & ((std::uint32_t{1} << (i % 32)) - 1)) != 0;
+  }
+  void shift_right(int count) {
+    const auto words = static_cast<std::size_t>(count / 32);
+    const int bits = count % 32;
+    if (words >= size_) {
+      size_ = 0;
+      return;
+    }
+    for (std::size_t i = 0; i + words < size_; ++i) {
+      std::uint64_t wide = limbs_[i + words];
+      if (i + words + 1 < size_) wide |= std::uint64_t{limbs_[i + words + 1]} << 32;
+      limbs_[i] = static_cast<std::uint32_t>(wide >> bits);
+    }
+    size_ -= words;
+    trim();
+  }
+  // Divides by divisor and returns the remainder.
+  std::uint32_t divide(std::uint32_t divisor) {
+    std::uint64_t remainder = 0;
+    for (std::size_t i = size_; i-- > 0;) {
+      const std::uint64_t wide = remainder << 32 | limbs_[i];
+      limbs_[i] = static_cast<std::uint32_t>(wide / divisor);
+      remainder = wide % divisor;
+    }
+    trim();
+    return static_cast<std::uint32_t>(remainder);
+  }
+
+ private:
+  void trim() {
+    while (size_ > 0 && limbs_[size_ - 1] == 0) --size_;
+  }
+  // m * 10^17 * 2^971 < 2^1081: 34 words, one more while shifting.
+  static constexpr std::size_t kMaxLimbs = 36;
+  std::array<std::uint32_t, kMaxLimbs> limbs_{};
+  std::size_t size_ = 0;
+};
+
+char* format_exact(char* out, double value, int width, int precision) {
+  constexpr int kExponentBias = 1075;  // 1023, and 52 to make the mantissa an integer
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+  if (biased == 0x7FF) return format_non_finite(out, bits, width);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  BigUnsigned n(biased == 0 ? fraction : fraction | std::uint64_t{1} << 52);
+  const int exponent = biased == 0 ? 1 - kExponentBias : biased - kExponentBias;
+  for (int i = 0; i < precision; ++i) n.multiply(10);
+  if (exponent >= 0) {
+    n.shift_left(exponent);
+  } else {
+    const bool above_half = n.bit(-exponent - 1);
+    const bool sticky = n.any_below(-exponent - 1);
+    n.shift_right(-exponent);
+    if (above_half && (sticky || n.is_odd())) n.add_one();
+  }
+  // The digits, last first, at least one before the point.
+  std::array<char, kMaxFixedChars> text;  // NOLINT(cppcoreguidelines-pro-type-member-init): filled from the end
+  char* const end = text.data() + text.size();
+  char* begin = end;
+  int written = 0;
+  while (!n.is_zero() || written <= precision) {
+    if (written == precision && precision > 0) *--begin = '.';
+    *--begin = static_cast<char>('0' + n.divide(10));
+    ++written;
+  }
+  if ((bits >> 63) != 0) *--begin = '-';
+  return pad_right_aligned(out, begin, static_cast<std::size_t>(end - begin), width);
 }
 
 // decimal_digits of a number of up to 20 digits.
@@ -106,7 +227,7 @@ __extension__ using Uint128 = unsigned __int128;
 // m < 2^53, so m * 10^kPrecision fits in 128 bits and the rounding is a shift
 // with the remainder compared to one half. Returns false when the value is
 // not finite or the result does not fit in 64 bits (magnitudes from about
-// 1.8e19 / 10^kPrecision on): the caller then falls back to to_chars.
+// 1.8e19 / 10^kPrecision on): the caller then takes the exact path.
 template <int kPrecision>
 inline bool scaled_integer(std::uint64_t bits, std::uint64_t& scaled) {
   constexpr int kExponentBias = 1075;  // 1023, and 52 to make the mantissa an integer
@@ -144,7 +265,7 @@ char* format_scaled(char* out, double value, int width) {
   std::uint64_t scaled = 0;
   if (scaled_integer<kPrecision>(bits, scaled)) return write_scaled<kPrecision>(out, scaled, (bits >> 63) != 0, width);
 #endif
-  return format_with_to_chars(out, value, width, kPrecision);
+  return format_exact(out, value, width, kPrecision);
 }
 
 }  // namespace
@@ -160,7 +281,7 @@ char* format_rare(char* out, double value, int width, int precision) {
     case 6: return format_scaled<6>(out, value, width);
     case 7: return format_scaled<7>(out, value, width);
     case 8: return format_scaled<8>(out, value, width);
-    default: return format_with_to_chars(out, value, width, precision);
+    default: return format_exact(out, value, width, precision);
   }
 }
 
@@ -168,8 +289,17 @@ char* format_rare(char* out, double value, int width, int precision) {
 
 char* format_int2(char* out, int value) {
   std::array<char, 16> text{};
-  auto result = std::to_chars(text.begin(), text.end(), value);
-  return pad_right_aligned(out, text.data(), static_cast<std::size_t>(result.ptr - text.data()), 2);
+  char* const end = text.data() + text.size();
+  char* begin = end;
+  // The magnitude as unsigned, so that INT_MIN has one too.
+  auto magnitude = static_cast<unsigned>(value);
+  if (value < 0) magnitude = 0u - magnitude;
+  do {
+    *--begin = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--begin = '-';
+  return pad_right_aligned(out, begin, static_cast<std::size_t>(end - begin), 2);
 }
 
 }  // namespace trov

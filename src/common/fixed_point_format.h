@@ -17,11 +17,13 @@ inline constexpr int kMaxFixedPrecision = 17;
 inline constexpr int kMaxFixedWidth = 32;
 inline constexpr std::size_t kMaxFixedChars = 309 + 2 + kMaxFixedPrecision + kMaxFixedWidth;
 
-// Writes value as glibc's printf("%<kWidth>.<kPrecision>f") does: the exact
-// binary value rounded to nearest, ties to even; a negative value keeps its
-// sign even when it rounds to zero (-0.0); infinities and NaNs as inf, -inf,
-// nan and -nan; right-aligned, blank-padded to kWidth, never cut. Writes no
-// NUL; returns the end of what it wrote. out must hold kMaxFixedChars.
+// Writes value as printf("%<kWidth>.<kPrecision>f") does with glibc: the
+// exact binary value rounded to nearest, ties to even; a negative value keeps
+// its sign even when it rounds to zero (-0.0); infinities and NaNs as inf,
+// -inf, nan and -nan, by the sign bit alone; right-aligned, blank-padded to
+// kWidth, never cut. The same bytes on every platform: no C runtime or
+// library conversion is used. Writes no NUL; returns the end of what it
+// wrote. out must hold kMaxFixedChars.
 template <int kWidth, int kPrecision>
 char* format_fixed(char* out, double value);
 
@@ -37,7 +39,9 @@ char* format_int2(char* out, int value);
 //      put together in registers (up to eight places before the point);
 //   2. (with 128-bit integers) times 10^P is below 2^64: rounded exactly in
 //      128-bit integer arithmetic;
-//   3. std::to_chars, for the rest (huge values, infinities, NaNs).
+//   3. exact arithmetic on 32-bit words, for the rest (huge values, and
+//      everything path 2 takes where there are no 128-bit integers);
+//      infinities and NaNs are spelled from their sign bit.
 // All three give the digits of the exact binary value, ties to even.
 
 namespace fixed_point_detail {

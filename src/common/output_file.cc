@@ -17,7 +17,7 @@ void OutputFile::make_room() {
     // system in one write instead of copying it through a few kB at a time.
     // setvbuf is valid only before the first operation on the stream, which this is.
     std::setvbuf(file_.get(), nullptr, _IONBF, 0);
-    block_ = std::make_unique_for_overwrite<char[]>(kBlockSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+    block_.reset(new char[kBlockSize]);  // NOLINT: uninitialised on purpose (libc++ 14 lacks make_unique_for_overwrite)
   } else {
     flush_block();
   }

@@ -2,8 +2,17 @@
 #include "conversion/conversion.h"
 
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <limits>
 #include <memory>
+
+// The columns are products of floats widened to double, and must be rounded
+// to double once. x87 arithmetic (32-bit x86 without SSE2) keeps 80 bits and
+// rounds twice, which changes digits; the build selects SSE2 there.
+#if !(FLT_EVAL_METHOD == 0 || FLT_EVAL_METHOD == 1)
+#error "double arithmetic must round to double: on 32-bit x86 build with -msse2 -mfpmath=sse"
+#endif
 
 namespace trov {
 
@@ -14,6 +23,47 @@ constexpr std::size_t kBlocksPerRead = 128;  // 64 KiB
 
 void write_plot_line(OutputFile& plot, double x, const ProfilePoint& point) {
   plot.commit(format_plot_line(plot.reserve(kMaxPlotLineSize), x, point));
+}
+
+constexpr double kQuietNan = std::numeric_limits<double>::quiet_NaN();
+
+// A NaN whose sign is that of value (a NaN float or double): read from the
+// bit and set with copysign, as conversions of NaNs may not keep the sign on
+// every processor.
+template <typename T>
+double nan_like(T value) {
+  return std::copysign(kQuietNan, std::signbit(value) ? -1.0 : 1.0);
+}
+
+// IEEE 754 leaves the sign of a NaN result to the processor. The files carry
+// the sign that x86-64 gives, whatever the machine: a NaN operand passes on
+// its own sign, the first one in the order the operands are written; an
+// invalid operation on numbers (inf - inf, inf * 0) gives a negative NaN.
+template <typename A, typename B>
+double settled(double result, A a, B b) {
+  if (!std::isnan(result)) return result;
+  if (std::isnan(a)) return nan_like(a);
+  if (std::isnan(b)) return nan_like(b);
+  return -kQuietNan;
+}
+
+// The columns of a line some value of which is a NaN, with the signs settled.
+char* format_plot_line_with_nan(char* out, double x, const ProfilePoint& point) {
+  const double observed = point.observed, calculated = point.calculated, scale = point.scale;
+  const double difference = settled(observed - calculated, point.observed, point.calculated);
+  out = format_fixed<7, 3>(out, x);
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, settled(observed * scale, point.observed, point.scale));
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, settled(calculated * scale, point.calculated, point.scale));
+  *out++ = ' ';
+  out = format_fixed<8, 1>(out, settled(difference * scale, difference, point.scale));
+  *out++ = ' ';
+  out = format_fixed<11, 4>(out, std::isnan(point.scale) ? nan_like(point.scale) : scale);
+  *out++ = ' ';
+  out = format_fixed<11, 4>(out, std::isnan(point.auxiliary) ? nan_like(point.auxiliary) : point.auxiliary);
+  *out++ = '\n';
+  return out;
 }
 
 }  // namespace
@@ -35,6 +85,7 @@ ProfilePoint decode_profile_point(const unsigned char* bytes) {
 }
 
 double axis_position(const ProfilePoint& point, const HistogramType& type) {
+  if (std::isnan(point.position)) return nan_like(point.position);
   double x = point.position;
   if (type.positions_in_centidegrees()) x *= static_cast<double>(kCentidegree);
   return x;
@@ -44,13 +95,20 @@ char* format_plot_line(char* out, double x, const ProfilePoint& point) {
   const double observed = point.observed;
   const double calculated = point.calculated;
   const double scale = point.scale;
+  const double observed_scaled = observed * scale;
+  const double calculated_scaled = calculated * scale;
+  const double difference_scaled = (observed - calculated) * scale;
+  // One test for all columns: the sum is a NaN when any term is (or when
+  // infinities cancel, which the careful path handles as well).
+  const double sum = observed_scaled + calculated_scaled + difference_scaled + scale + point.auxiliary;
+  if (std::isnan(sum)) return format_plot_line_with_nan(out, x, point);
   out = format_fixed<7, 3>(out, x);
   *out++ = ' ';
-  out = format_fixed<8, 1>(out, observed * scale);
+  out = format_fixed<8, 1>(out, observed_scaled);
   *out++ = ' ';
-  out = format_fixed<8, 1>(out, calculated * scale);
+  out = format_fixed<8, 1>(out, calculated_scaled);
   *out++ = ' ';
-  out = format_fixed<8, 1>(out, (observed - calculated) * scale);
+  out = format_fixed<8, 1>(out, difference_scaled);
   *out++ = ' ';
   out = format_fixed<11, 4>(out, scale);
   *out++ = ' ';
@@ -84,7 +142,7 @@ void convert_histogram(InputFile& profile, OutputFile& plot, OutputFile& markers
   // its trailing words; a block whose points came up short never is. The
   // blocks delivered before a read error are converted before it is reported.
   const std::size_t chunk_size = kBlocksPerRead * ProfileBlock::kSize;
-  const auto chunk = std::make_unique_for_overwrite<unsigned char[]>(chunk_size);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+  const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunk_size]);  // NOLINT: uninitialised on purpose
   std::size_t delivered = chunk_size;
   while (delivered == chunk_size) {
     delivered = profile.read_partial(chunk.get(), chunk_size);
