@@ -8,7 +8,9 @@ set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian pa
 install(TARGETS trov RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/trov.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The README names the packages by the project version, which CMake fills in.
+configure_file(README.md README.md @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME trov)
 set(CPACK_PACKAGE_VENDOR "the trov authors")

@@ -19,10 +19,18 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Scratch;
 
+// "TROV V" and the project version, centred in the 44-character box (the
+// odd blank on the right): for 1.2, 16 blanks before and 17 after.
+std::string title_line() {
+  const std::string title = "TROV V" TROV_VERSION;
+  const std::size_t left = (42 - title.size()) / 2;
+  return "*" + std::string(left, ' ') + title + std::string(42 - left - title.size(), ' ') + "*\n";
+}
+
 const std::string kBannerAndPrompt =
     "\n"
-    "********************************************\n"
-    "*                TROV V1.2                 *\n"
+    "********************************************\n" +
+    title_line() +
     "*                                          *\n"
     "********************************************\n"
     "\n"

@@ -5,6 +5,13 @@
 #include <filesystem>
 #include <system_error>
 
+#ifndef _WIN32
+#include <sys/types.h>
+// Profiles of 2 GiB and more must open on 32-bit systems too: the build asks
+// for 64-bit file offsets (_FILE_OFFSET_BITS=64), which fopen then uses.
+static_assert(sizeof(off_t) >= 8, "build with -D_FILE_OFFSET_BITS=64");
+#endif
+
 namespace trov {
 
 namespace {

@@ -90,12 +90,38 @@ inline std::string trov_exe() {
   return other != nullptr && *other != '\0' ? other : TROV_EXE;
 }
 
+// A cross build's tests run under an emulator (qemu-user), and so must every
+// program they start: TROV_EMULATOR is its command, words separated by blanks.
+#ifdef TROV_EMULATOR
+inline constexpr bool kUnderEmulator = true;
+#else
+#define TROV_EMULATOR ""
+inline constexpr bool kUnderEmulator = false;
+#endif
+
+// The command that runs the trov under test, through the emulator if there is one.
+inline std::vector<std::string> trov_command() {
+  std::vector<std::string> command;
+  std::string word;
+  for (const char* c = TROV_EMULATOR;; ++c) {
+    if (*c == ' ' || *c == '\0') {
+      if (!word.empty()) command.push_back(word);
+      word.clear();
+      if (*c == '\0') break;
+    } else {
+      word += *c;
+    }
+  }
+  command.push_back(trov_exe());
+  return command;
+}
+
 // command is the program and its arguments (a name without a folder is looked
 // up on PATH); by default the trov under test. posix_spawn rather than fork:
 // the benchmark calls this from a large process many times.
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path,
-                             const std::vector<std::string>& command = {trov_exe()}) {
+                             const std::vector<std::string>& command = trov_command()) {
   if (input) fixtures::write_file(in_path, *input);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -131,6 +157,10 @@ inline constexpr bool kUnderAddressSanitizer = false;
 #endif
 #else
 inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+
+#ifdef _WIN32
+inline constexpr bool kUnderEmulator = false;  // Wine runs Windows programs natively
 #endif
 
 }  // namespace trov::testing
