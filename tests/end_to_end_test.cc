@@ -186,6 +186,44 @@ TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
 #endif
 }
 
+TEST(EndToEnd, FoldersAsTypedWithTheFileNameInUpperCaseAreTriedLast) {
+  struct Case {
+    std::string experiment, profile;  // where the files lie
+    std::string word;                 // typed in the scratch root; "@" stands for its absolute path
+    std::string plot;                 // written there, or "" when the run fails
+    std::string message;
+  } cases[] = {
+      {"data/GARNET.EXP", "data/GARNET.P01", "data/garnet", "data/garnet.a01", ""},
+      {"Data/Run1/GARNET.EXP", "Data/Run1/GARNET.P01", "@/Data/Run1/garnet", "@/Data/Run1/garnet.a01", ""},
+      {"cpd2/cpd2.exp", "cpd2/CPD2.P01", "cpd2/cpd2", "cpd2/cpd2.a01", ""},
+      // Found by the second try, as before; the outputs keep the typed name.
+      {"DATA/GARNET.EXP", "DATA/GARNET.P01", "data/garnet", "", "Error opening data/garnet.a01\n"},
+      {"data/Garnet.exp", "data/GARNET.P01", "data/garnet", "", "Error opening DATA/GARNET.EXP\n"},
+      {"data/garnet.exp", "data/Garnet.p01", "data/garnet", "", "Error opening DATA/GARNET.P01\n"},
+  };
+  for (Case c : cases) {
+    Scratch scratch;
+    auto absolute = [&](std::string& name) {
+      if (name.rfind('@', 0) == 0) name = fs::path(scratch.path()).generic_string() + name.substr(1);
+    };
+    absolute(c.word);
+    absolute(c.plot);
+    scratch.write(c.experiment, experiment({"PXC "}));
+    scratch.write(c.profile, writer::profile_bytes(kXray));
+    Result r = scratch.run_trov(c.word + "\n");
+#ifdef _WIN32
+    if (!c.message.empty()) continue;  // names match whatever their case
+#endif
+    EXPECT_EQ(r.status, c.plot.empty() ? 1 : 0) << c.word;
+    if (!c.plot.empty()) {
+      EXPECT_EQ(r.out, screen()) << c.word;
+      EXPECT_EQ(fixtures::read_file(fs::path(c.plot).is_absolute() ? c.plot : scratch.path(c.plot)), expected_plot(kXray, true)) << c.word;
+    } else {
+      EXPECT_EQ(r.out, screen(c.message)) << c.word;
+    }
+  }
+}
+
 TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "PXC ", "PXC "}));
@@ -287,6 +325,8 @@ TEST(EndToEnd, OutputCutShortIsNeverReportedAsSuccess) {
     EXPECT_EQ(r.status, 1) << file;
     EXPECT_EQ(r.out, screen(std::string("Error writing ") + file + "\n"));
     expect_garnet_output(scratch, "garnet");
+    // Neither file of the histogram cut short remains to be read as complete.
+    EXPECT_FALSE(scratch.exists("garnet.a02") || scratch.exists("garnet.b02")) << file;
   }
 }
 #endif

@@ -28,16 +28,24 @@ void OutputFile::flush_block() {
   used_ = 0;
 }
 
-void OutputFile::check_written() const {
-  if (std::ferror(file_.get()) != 0) throw Fatal("Error writing " + name_);
+void OutputFile::check_written() {
+  if (std::ferror(file_.get()) != 0) {
+    failed_ = true;
+    throw Fatal("Error writing " + name_);
+  }
 }
 
 void OutputFile::close() {
   flush_block();
   std::FILE* file = file_.release();
-  bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0) failed = true;
-  if (failed) throw Fatal("Error writing " + name_);
+  failed_ = std::ferror(file) != 0;
+  if (std::fclose(file) != 0) failed_ = true;
+  if (failed_) throw Fatal("Error writing " + name_);
+}
+
+void OutputFile::discard() noexcept {
+  used_ = 0;
+  file_.reset();
 }
 
 }  // namespace trov

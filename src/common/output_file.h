@@ -38,9 +38,14 @@ class OutputFile {
   void commit(const char* end) { used_ = static_cast<std::size_t>(end - block_.get()); }
   // Throws once any write has failed. Text still in the block buffer has not
   // been tried yet; close tries it.
-  void check_written() const;
+  void check_written();
   // Writes what is left and closes; a failed write or close throws.
   void close();
+  // Whether a write or the close has failed (and thrown).
+  bool failed() const { return failed_; }
+  // Closes without writing what is left, and says nothing: for a file about
+  // to be removed.
+  void discard() noexcept;
 
  private:
   void make_room();
@@ -50,6 +55,7 @@ class OutputFile {
   std::string name_;
   std::unique_ptr<char[]> block_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated at the first reserve
   std::size_t used_ = 0;
+  bool failed_ = false;
 };
 
 }  // namespace trov

@@ -95,17 +95,31 @@ std::string read_word(std::FILE* in) {
   return word;
 }
 
-// Opens path; on failure upper-cases the whole buffer in place (a to z only,
-// folders included) and tries once more. GSAS on Windows writes upper-case
-// names, so experiments copied to a case-sensitive file system are still found
-// when typed in lower case. A second failure throws "Error opening NAME" with
-// the upper-cased name.
+// Opens path as typed; on failure upper-cases the whole buffer in place (a to
+// z only, folders included) and tries once more; on a second failure tries
+// the folders as typed with only the file name upper-cased. GSAS on Windows
+// writes upper-case names, so experiments copied to a case-sensitive file
+// system are still found when typed in lower case, in whatever folder they
+// lie. When all three fail it throws "Error opening NAME" with the whole name
+// upper-cased.
 InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode) {
   if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
-  for (char& c : path) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const NameBuffer typed = path;
+  std::size_t file_part = 0;
+  for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
+    if (ends_folder_part(path[i])) file_part = i + 1;
+    if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
   }
   if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
+  if (file_part > 0) {
+    NameBuffer folders_as_typed = typed;
+    std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
+              folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
+    if (FilePtr file = open_file(folders_as_typed.data(), mode)) {
+      path = folders_as_typed;
+      return InputFile(std::move(file), path.data());
+    }
+  }
   throw Fatal(std::string("Error opening ") + path.data());
 }
 
@@ -122,9 +136,23 @@ void convert_powder_histogram(std::string_view expnam, int h, const HistogramTyp
   InputFile profile = open_with_uppercase_retry(profile_name, "rb");
   OutputFile plot = open_output(histogram_file_name(expnam, 'a', h));
   OutputFile markers = open_output(histogram_file_name(expnam, 'b', h));
-  convert_histogram(profile, plot, markers, type);
-  plot.close();
-  markers.close();
+  try {
+    convert_histogram(profile, plot, markers, type);
+    plot.close();
+    markers.close();
+  } catch (const Fatal&) {
+    // A file cut short by a full disk would read as complete: when writing
+    // fails, neither file of this histogram is left behind. (After a read
+    // error the lines converted so far stay, as the message says which file
+    // was short.)
+    if (plot.failed() || markers.failed()) {
+      plot.discard();
+      markers.discard();
+      std::remove(plot.name().c_str());
+      std::remove(markers.name().c_str());
+    }
+    throw;
+  }
   profile.close();
 }
 
