@@ -224,6 +224,25 @@ TEST(EndToEnd, FoldersAsTypedWithTheFileNameInUpperCaseAreTriedLast) {
   }
 }
 
+TEST(EndToEnd, FolderNamesOutsideAsciiReachTheFileSystemUnchanged) {
+  Scratch scratch;
+  const fs::path folder = fs::path(scratch.path()) / fs::path(u8"M\u00fcller") / fs::path(u8"Donn\u00e9es");
+  fs::create_directories(folder);
+  fixtures::write_file(folder / "GARNET.EXP", experiment({"PXC "}));
+  fixtures::write_file(folder / "GARNET.P01", writer::profile_bytes(kXray));
+  // Piped as UTF-8 (and on Windows, in the ANSI code page of older tools).
+  std::vector<std::string> words = {"M\xC3\xBCller/Donn\xC3\xA9" "es/garnet\n"};
+#ifdef _WIN32
+  if (GetACP() == 1252) words.push_back("M\xFCller\\Donn\xE9" "es\\garnet\r\n");
+#endif
+  for (const std::string& word : words) {
+    fs::remove(folder / "garnet.a01");
+    Result r = scratch.run_trov(word);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(fixtures::read_file(folder / "garnet.a01"), expected_plot(kXray, true));
+  }
+}
+
 TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "PXC ", "PXC "}));

@@ -1,4 +1,4 @@
-// FILE* owned by std::unique_ptr, and fopen that refuses folders.
+// FILE* owned by std::unique_ptr, and fopen that refuses folders and takes names in a stated code page.
 #pragma once
 
 #include <cstdio>
@@ -11,8 +11,19 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// The character set of a file name's bytes. Windows file names are UTF-16 and
+// a name typed at a console arrives in the console's code page, which is not
+// the one fopen assumes (the ANSI code page); elsewhere names are bytes and
+// reach the file system unchanged, and this is ignored.
+using CodePage = unsigned;
+inline constexpr CodePage kAnsiCodePage = 0;  // CP_ACP: what fopen assumes on Windows
+inline constexpr CodePage kUtf8CodePage = 65001;  // CP_UTF8
+
 // fopen that also fails for a path naming a folder: on POSIX fopen(folder, "r")
 // succeeds and every read then fails, which no caller could tell from a file.
-FilePtr open_file(const char* path, const char* mode);
+FilePtr open_file(const char* path, const char* mode, CodePage code_page = kAnsiCodePage);
+
+// Removes a file; whether that worked is not reported.
+void remove_file(const char* path, CodePage code_page = kAnsiCodePage);
 
 }  // namespace trov

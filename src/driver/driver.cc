@@ -5,6 +5,17 @@
 #include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <io.h>
+#include <windows.h>
+#endif
+
 #include "common/fatal.h"
 #include "common/file_handle.h"
 #include "common/input_file.h"
@@ -102,20 +113,20 @@ std::string read_word(std::FILE* in) {
 // system are still found when typed in lower case, in whatever folder they
 // lie. When all three fail it throws "Error opening NAME" with the whole name
 // upper-cased.
-InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode) {
-  if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page) {
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
   const NameBuffer typed = path;
   std::size_t file_part = 0;
   for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
     if (ends_folder_part(path[i])) file_part = i + 1;
     if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
   }
-  if (FilePtr file = open_file(path.data(), mode)) return InputFile(std::move(file), path.data());
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
   if (file_part > 0) {
     NameBuffer folders_as_typed = typed;
     std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
               folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
-    if (FilePtr file = open_file(folders_as_typed.data(), mode)) {
+    if (FilePtr file = open_file(folders_as_typed.data(), mode, code_page)) {
       path = folders_as_typed;
       return InputFile(std::move(file), path.data());
     }
@@ -123,19 +134,19 @@ InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode) {
   throw Fatal(std::string("Error opening ") + path.data());
 }
 
-OutputFile open_output(const NameBuffer& path) {
-  FilePtr file = open_file(path.data(), "w");
+OutputFile open_output(const NameBuffer& path, CodePage code_page) {
+  FilePtr file = open_file(path.data(), "w", code_page);
   if (!file) throw Fatal(std::string("Error opening ") + path.data());
   return OutputFile(std::move(file), path.data());
 }
 
-void convert_powder_histogram(std::string_view expnam, int h, const HistogramType& type) {
+void convert_powder_histogram(std::string_view expnam, CodePage code_page, int h, const HistogramType& type) {
   // Names are built afresh for each histogram, so an upper-cased profile name
   // never carries over to the next one, and outputs keep the typed case.
   NameBuffer profile_name = histogram_file_name(expnam, 'p', h);
-  InputFile profile = open_with_uppercase_retry(profile_name, "rb");
-  OutputFile plot = open_output(histogram_file_name(expnam, 'a', h));
-  OutputFile markers = open_output(histogram_file_name(expnam, 'b', h));
+  InputFile profile = open_with_uppercase_retry(profile_name, "rb", code_page);
+  OutputFile plot = open_output(histogram_file_name(expnam, 'a', h), code_page);
+  OutputFile markers = open_output(histogram_file_name(expnam, 'b', h), code_page);
   try {
     convert_histogram(profile, plot, markers, type);
     plot.close();
@@ -148,28 +159,56 @@ void convert_powder_histogram(std::string_view expnam, int h, const HistogramTyp
     if (plot.failed() || markers.failed()) {
       plot.discard();
       markers.discard();
-      std::remove(plot.name().c_str());
-      std::remove(markers.name().c_str());
+      remove_file(plot.name().c_str(), code_page);
+      remove_file(markers.name().c_str(), code_page);
     }
     throw;
   }
   profile.close();
 }
 
-void convert_experiment(std::string_view expnam) {
+void convert_experiment(std::string_view expnam, CodePage code_page) {
   NameBuffer experiment_name = file_name(expnam, ".exp");
   // Read as bytes on every platform, so that CR LF line ends reach the record
   // reader unchanged and every platform builds the same table.
-  InputFile experiment = open_with_uppercase_retry(experiment_name, "rb");
+  InputFile experiment = open_with_uppercase_retry(experiment_name, "rb", code_page);
   const HistogramTable table = scan_histogram_types(experiment);
   for (int h = 1; h <= table.count; ++h) {
     const HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
-    if (type.is_powder()) convert_powder_histogram(expnam, h, type);
+    if (type.is_powder()) convert_powder_histogram(expnam, code_page, h, type);
   }
   experiment.close();
 }
 
 }  // namespace
+
+bool is_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || (length == 2 && lead < 0xC2) || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+CodePage typed_code_page(std::FILE* in, std::string_view word) {
+#ifdef _WIN32
+  // Typed at a console: the console's input code page (850 on a western
+  // European Windows, not the ANSI 1252). Piped from a file or a program:
+  // UTF-8 when the bytes are valid UTF-8 (what Python, PowerShell 7 and
+  // editors write today), else the ANSI code page of older tools.
+  if (_isatty(_fileno(in)) != 0) return GetConsoleCP();
+  return is_utf8(word) ? kUtf8CodePage : kAnsiCodePage;
+#else
+  (void)in;
+  (void)word;
+  return kAnsiCodePage;
+#endif
+}
 
 std::string_view cut_experiment_name(std::string_view word) {
   std::size_t component = 0;
@@ -204,7 +243,7 @@ void run(std::FILE* in, std::FILE* out) {
   std::fputs(kPrompt, out);
   std::fflush(out);  // the prompt has no line end; show it before waiting
   const std::string word = read_word(in);
-  convert_experiment(cut_experiment_name(word));
+  convert_experiment(cut_experiment_name(word), typed_code_page(in, word));
 }
 
 }  // namespace trov

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "common/file_handle.h"
+
 namespace trov {
 
 // The typed word and every file name fit a 1024-character buffer with its NUL;
@@ -19,6 +21,14 @@ using NameBuffer = std::array<char, kNameBufferSize>;
 // "garnet.exp" and "old.runs/garnet.exp" name the experiment garnet in the
 // folder typed. On Windows '\' and a drive's ':' also end a folder part.
 std::string_view cut_experiment_name(std::string_view word);
+
+// Whether text is well-formed UTF-8 (ASCII included).
+bool is_utf8(std::string_view text);
+
+// The code page of the word read from in: on Windows the console's input
+// code page when in is a console, else UTF-8 when the word is valid UTF-8,
+// else the ANSI code page. Elsewhere names are bytes and this is unused.
+CodePage typed_code_page(std::FILE* in, std::string_view word);
 
 // EXPNAM followed by a suffix of at most kSuffixLength characters. An EXPNAM
 // longer than kMaxExpnamLength throws Fatal: it is never cut.

@@ -1,6 +1,7 @@
 // Test-side file helpers: whole files in and out, and the line ends a text-mode stream stores.
 #pragma once
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -29,11 +30,11 @@ inline std::string native(std::string_view text) {
 #endif
 }
 
-inline void write_file(const std::string& path, std::string_view bytes) {
+inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::string read_file(const std::string& path) {
+inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
