@@ -27,6 +27,8 @@ def svg_texts(path):
 
 
 class SampleFigures(unittest.TestCase):
+    tool = load_tool()
+
     @classmethod
     def setUpClass(cls):
         shutil.rmtree(SCRATCH, ignore_errors=True)
@@ -53,7 +55,7 @@ class SampleFigures(unittest.TestCase):
         self.assertGreaterEqual((width, height), (1600, 1000))
         run = self.plot("--xrange", "20:100", "--zoom", "60:100:5", "-o", "z.svg", "SAMPLE", "1")
         self.assertEqual(run.returncode, 0, run.stderr)
-        self.assertIn("×5", svg_texts(os.path.join(SCRATCH, "z.svg")))
+        self.assertEqual(svg_texts(os.path.join(SCRATCH, "z.svg")).count("×5"), 2)  # over the curves and the difference
 
     def test_one_pdf_holds_a_page_per_powder_histogram(self):
         self.assertEqual(self.plot("-o", "all.pdf", "SAMPLE").returncode, 0)
@@ -63,15 +65,37 @@ class SampleFigures(unittest.TestCase):
     def test_an_experiment_without_names_falls_back_to_phase_numbers(self):
         with open(os.path.join(SCRATCH, "BARE.EXP"), "wb") as f:
             f.write(b" EXPR  HTYP1  PXC ".ljust(80) + b"\r\n")
+            f.write(b"CRS3    PNAM  Lanthanum strontium manganese cobalt oxide".ljust(80) + b"\r\n")
         for suffix in (".a01", ".b01"):  # named as trov names them when bare is typed
             shutil.copy(os.path.join(SCRATCH, "SAMPLE" + suffix), os.path.join(SCRATCH, "bare" + suffix))
         self.assertEqual(self.plot("-o", "bare.svg", "bare").returncode, 0)
         texts = svg_texts(os.path.join(SCRATCH, "bare.svg"))
         for expected in ("phase 1", "phase 2", "bare", "Histogram 1"):
             self.assertIn(expected, texts)
+        self.assertEqual(self.tool.short_name("Lanthanum strontium manganese cobalt oxide"), "Lanthanum strontium…")
+
+    def test_experiment_is_found_in_any_folder_by_the_three_tries(self):
+        folder = os.path.join(SCRATCH, "Runs", "Sub")
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(os.path.join(SCRATCH, "SAMPLE.EXP"), os.path.join(folder, "SAMPLE.EXP"))
+        for suffix in (".a01", ".b01"):
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE" + suffix), os.path.join(folder, "sample" + suffix))
+        for word in (os.path.join(folder, "sample"), os.path.join("Runs", "Sub", "sample.exp")):
+            run = self.plot("-o", "found.svg", word, "1")
+            self.assertEqual(run.returncode, 0, run.stderr)
+
+    def test_histograms_not_converted_are_named_and_the_others_drawn(self):
+        shutil.copy(os.path.join(SCRATCH, "SAMPLE.EXP"), os.path.join(SCRATCH, "PART.EXP"))
+        for suffix in (".a01", ".b01"):
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE" + suffix), os.path.join(SCRATCH, "PART" + suffix))
+        run = self.plot("PART")
+        self.assertEqual((run.returncode, run.stdout.split()), (1, ["PART_01.png"]))
+        self.assertIn("PART.a03 missing: run trov first, with the same name (PART)", run.stderr)
 
     def test_bad_input_ends_with_one_line_naming_it(self):
-        for name, content in (("EMPTY", b""), ("NOPLOT", None)):
+        with open(os.path.join(SCRATCH, "SAMPLE.a01"), "rb") as f:
+            cut = f.read()[:200]  # a full disk stops a line part way
+        for name, content in (("EMPTY", b""), ("NOPLOT", None), ("CUT", cut)):
             shutil.copy(os.path.join(SCRATCH, "SAMPLE.EXP"), os.path.join(SCRATCH, name + ".EXP"))
             shutil.copy(os.path.join(SCRATCH, "SAMPLE.b01"), os.path.join(SCRATCH, name + ".b01"))
             if content is not None:
@@ -79,18 +103,25 @@ class SampleFigures(unittest.TestCase):
                     f.write(content)
         cases = [
             (["EMPTY", "1"], 1, "EMPTY.a01 is empty"),
-            (["NOPLOT", "1"], 1, "cannot open NOPLOT.a01"),
+            (["NOPLOT", "1"], 1, "cannot open NOPLOT.a01: run trov first, with the same name (NOPLOT)"),
+            (["CUT", "1"], 1, "CUT.a01 line 4 is not a line trov writes"),
             (["SAMPLE", "2"], 1, "histogram 02 of SAMPLE.EXP is not a powder histogram"),
             (["SAMPLE", "4"], 1, "SAMPLE.EXP has no histogram 04"),
             (["MISSING"], 1, "cannot open MISSING.exp"),
             (["--frobnicate", "SAMPLE"], 2, "unrecognized arguments: --frobnicate"),
-            (["--zoom", "9:1:2", "SAMPLE"], 1, "--zoom must be A:B:N"),
-            (["-o", "figure.gif", "SAMPLE"], 1, "must end in .png, .svg or .pdf"),
+            ([], 2, "EXPNAM is missing ("),
+            (["--zoom", "9:1:2", "SAMPLE"], 2, "--zoom must be A:B:N"),
+            (["--xrange", "40:20", "SAMPLE"], 2, "--xrange must be A:B"),
+            (["--zoom", "20:40:2", "--zoom", "30:50:3", "SAMPLE"], 2, "--zoom ranges 20:40 and 30:50 overlap"),
+            (["-o", "figure.gif", "SAMPLE"], 2, "must end in .png, .svg or .pdf"),
+            (["SAMPLE", "0"], 2, "'0' is not a histogram number"),
+            (["SAMPLE", "x"], 2, "'x' is not a histogram number"),
         ]
         for args, status, message in cases:
             run = self.plot(*args)
             self.assertEqual(run.returncode, status, args)
             self.assertEqual(run.stderr.count("\n"), 1, run.stderr)
+            self.assertNotIn("HH", run.stderr)
             self.assertTrue(run.stderr.startswith("trov-plot: ") and message in run.stderr, run.stderr)
 
 
