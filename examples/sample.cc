@@ -163,7 +163,8 @@ std::vector<ProfilePoint> xray_pattern(const std::vector<Phase>& phases, SampleS
     const double y = calc[u] + background[u];
     const bool excluded = start + step * i < 5.5;  // below the beam stop's shadow
     summary.xray_excluded += excluded;
-    for (int ph = 0; ph < 2; ++ph) summary.xray_marked[ph] += (flags[u] >> (2 + ph) & 1);
+    // Only points that are fitted (calculated > 0) give tick lines.
+    for (int ph = 0; ph < 2 && !excluded; ++ph) summary.xray_marked[ph] += (flags[u] >> (2 + ph) & 1);
     points.push_back({flags[u], static_cast<float>((start + step * i) * 100), counts(y, noise),
                       excluded ? 0.0f : static_cast<float>(y), 1.0f, static_cast<float>(background[u])});
   }
@@ -201,7 +202,7 @@ std::vector<ProfilePoint> neutron_pattern(const std::vector<Phase>& phases, Samp
     const double y = (calc[u] + background) * spectrum;  // raw counts
     const bool excluded = i < 40;
     summary.neutron_excluded += excluded;
-    for (int ph = 0; ph < 2; ++ph) summary.neutron_marked[ph] += (flags[u] >> (2 + ph) & 1);
+    for (int ph = 0; ph < 2 && !excluded; ++ph) summary.neutron_marked[ph] += (flags[u] >> (2 + ph) & 1);
     points.push_back({flags[u], static_cast<float>(t), counts(y, noise), excluded ? 0.0f : static_cast<float>(y),
                       static_cast<float>(1.0 / spectrum), static_cast<float>(background)});
   }

@@ -16,7 +16,8 @@ struct SampleFiles {
 struct SampleSummary {
   int xray_points = 0, xray_excluded = 0;
   int neutron_points = 0, neutron_excluded = 0;
-  // Points carrying a tick mark of phase 1 (silicon) and phase 2 (zinc oxide).
+  // Tick lines the marker files get for phase 1 (silicon) and phase 2 (zinc
+  // oxide): marked points that are fitted (excluded points give no lines).
   int xray_marked[2] = {0, 0};
   int neutron_marked[2] = {0, 0};
 };

@@ -16,6 +16,10 @@ file(COPY_FILE "${CPACK_TROV_SOURCE_DIR}/packaging/debian/copyright" "${doc}/cop
 file(COPY_FILE "${CPACK_TROV_DEBIAN_DIR}/changelog" "${doc}/changelog")
 gzip_n("${doc}/changelog")
 file(REMOVE "${doc}/LICENSE")
+# ... which the README then names instead.
+file(READ "${doc}/README.md" readme)
+string(REPLACE "the file LICENSE beside this one" "the file copyright beside this one" readme "${readme}")
+file(WRITE "${doc}/README.md" "${readme}")
 file(GLOB pages "${usr}/share/man/man1/*.1")
 foreach(page IN LISTS pages)
   gzip_n("${page}")

@@ -8,8 +8,15 @@ set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian pa
 install(TARGETS trov RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/trov.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The README names the packages by the project version, which CMake fills in.
-configure_file(README.md README.md @ONLY)
+# The README as it ships: the project version filled in, and links only to
+# what ships beside it (formats.md, LICENSE); the picture and the developers'
+# guide stay in the source tree.
+file(READ README.md readme)
+string(REGEX REPLACE "!\\[[^]]*\\]\\([^)]*\\)\n\n" "" readme "${readme}")
+string(REPLACE "[docs/formats.md](docs/formats.md)" "formats.md (beside this file)" readme "${readme}")
+string(REPLACE "[LICENSE](LICENSE)" "the file LICENSE beside this one" readme "${readme}")
+string(REPLACE "[CONTRIBUTING.md](CONTRIBUTING.md)" "CONTRIBUTING.md in the source tree" readme "${readme}")
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/README.md CONTENT "${readme}" @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME trov)
@@ -31,7 +38,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(WIN32)
   # One folder to unzip: trov.exe, the documents as Notepad reads them, the figure
   # tool (for a Python with matplotlib) and the sample experiment to try it on at once.
-  configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(packaging/windows/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   set(zip_sample ${CMAKE_BINARY_DIR}/zip_sample)
   add_custom_command(OUTPUT ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
@@ -55,8 +62,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # trov-plot's interpreter and libraries: the converter needs none of them.
-  set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3, python3-matplotlib, python3-numpy")
+  # trov-plot does not run without matplotlib (which brings Python and numpy);
+  # the converter needs none of them.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Debian's own documents go in by a script run on the staged files: the
   # copyright file, the changelog and the man page, gzipped as Debian wants.

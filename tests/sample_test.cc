@@ -53,7 +53,8 @@ std::array<int, 12> per_marker(const std::string& markers) {
 
 TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
   testing::Scratch scratch;
-  const sample::SampleFiles files = sample::make_sample();
+  sample::SampleSummary summary;
+  const sample::SampleFiles files = sample::make_sample(&summary);
   scratch.write("SAMPLE.EXP", files.experiment);
   scratch.write("SAMPLE.P01", files.xray);
   scratch.write("SAMPLE.P03", files.neutron);
@@ -63,11 +64,12 @@ TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
     const char* hh;
     long plot_lines;
     int silicon, zinc_oxide;  // marker 1 and marker 2
+    const int* summarised;      // what make_sample prints
   } histograms[] = {
-      {"01", 11501 - 50, 9, 21},
+      {"01", 11501 - 50, 9, 21, summary.xray_marked},
       // Three silicon and nine zinc oxide ticks fall on the excluded first
       // points, which give no lines.
-      {"03", 2492 - 40, 40 - 3, 135 - 9},
+      {"03", 2492 - 40, 40 - 3, 135 - 9, summary.neutron_marked},
   };
   for (const auto& h : histograms) {
     const std::string plot = scratch.read(std::string("SAMPLE.a") + h.hh);
@@ -75,6 +77,8 @@ TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
     const auto counts = per_marker(scratch.read(std::string("SAMPLE.b") + h.hh));
     EXPECT_EQ(counts[1], h.silicon) << h.hh;
     EXPECT_EQ(counts[2], h.zinc_oxide) << h.hh;
+    EXPECT_EQ(h.summarised[0], h.silicon) << h.hh;
+    EXPECT_EQ(h.summarised[1], h.zinc_oxide) << h.hh;
   }
   EXPECT_FALSE(scratch.exists("SAMPLE.a02"));  // the single-crystal histogram
 }

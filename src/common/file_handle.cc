@@ -40,7 +40,7 @@ NativeName native_name(const char* path, CodePage code_page) {
 #else
 using NativeName = std::string;
 
-NativeName native_name(const char* path, CodePage) { return path; }
+NativeName native_name(const char* path, CodePage /*unused*/) { return path; }
 #endif
 
 bool names_folder(const NativeName& name) {

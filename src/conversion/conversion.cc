@@ -49,7 +49,9 @@ double settled(double result, A a, B b) {
 
 // The columns of a line some value of which is a NaN, with the signs settled.
 char* format_plot_line_with_nan(char* out, double x, const ProfilePoint& point) {
-  const double observed = point.observed, calculated = point.calculated, scale = point.scale;
+  const double observed = point.observed;
+  const double calculated = point.calculated;
+  const double scale = point.scale;
   const double difference = settled(observed - calculated, point.observed, point.calculated);
   out = format_fixed<7, 3>(out, x);
   *out++ = ' ';
