@@ -5,8 +5,8 @@ include(GNUInstallDirs)
 
 set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian package, \"Name <address>\"")
 
-install(TARGETS trov RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES docs/trov.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS trov trov-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/trov.1 docs/trov-export.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The README as it ships: the project version filled in, and links only to
 # what ships beside it (formats.md, LICENSE); the picture and the developers'
@@ -44,7 +44,7 @@ if(WIN32)
   add_custom_command(OUTPUT ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
                      COMMAND make_sample ${zip_sample} DEPENDS make_sample VERBATIM)
   add_custom_target(zip_sample ALL DEPENDS ${zip_sample}/SAMPLE.EXP)
-  install(TARGETS trov RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(TARGETS trov trov-export RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/trov-plot
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
@@ -62,8 +62,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # trov-plot does not run without matplotlib (which brings Python and numpy);
-  # the converter needs none of them.
+  # trov-plot does not run without matplotlib (which brings numpy); the
+  # converters need neither. Debian wants a script's interpreter depended on.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Debian's own documents go in by a script run on the staged files: the

@@ -19,7 +19,6 @@ namespace trov {
 namespace {
 
 constexpr std::size_t kMaxMarkerLineSize = kMaxFixedChars + 4;
-constexpr std::size_t kBlocksPerRead = 128;  // 64 KiB
 
 void write_plot_line(OutputFile& plot, double x, const ProfilePoint& point) {
   plot.commit(format_plot_line(plot.reserve(kMaxPlotLineSize), x, point));
@@ -139,29 +138,20 @@ void write_marker_lines(OutputFile& markers, double x, std::int32_t marker_flags
 }
 
 void convert_histogram(InputFile& profile, OutputFile& plot, OutputFile& markers, const HistogramType& type) {
-  // Blocks are read many at a time. Every block whose 504 bytes of points
-  // were delivered is converted, also when the file ends (or fails) inside
-  // its trailing words; a block whose points came up short never is. The
-  // blocks delivered before a read error are converted before it is reported.
-  const std::size_t chunk_size = kBlocksPerRead * ProfileBlock::kSize;
-  const std::unique_ptr<unsigned char[]> chunk(new unsigned char[chunk_size]);  // NOLINT: uninitialised on purpose
-  std::size_t delivered = chunk_size;
-  while (delivered == chunk_size) {
-    delivered = profile.read_partial(chunk.get(), chunk_size);
-    for (std::size_t block = 0; block + ProfileBlock::kPointBytes <= delivered; block += ProfileBlock::kSize) {
-      for (std::size_t i = 0; i < kPointsPerBlock; ++i) {
-        const ProfilePoint point = decode_profile_point(chunk.get() + block + i * kProfilePointSize);
-        if (!(point.calculated > 0.0f)) continue;  // excluded points; also keeps out NaN
+  read_profile_points(
+      profile,
+      [&](const unsigned char* bytes) {
+        const ProfilePoint point = decode_profile_point(bytes);
+        if (!(point.calculated > 0.0f)) return;  // excluded points; also keeps out NaN
         const double x = axis_position(point, type);
         write_plot_line(plot, x, point);
         write_marker_lines(markers, x, point.marker_flags);
-      }
-    }
-    // Stop at the first failed write rather than convert the rest in vain.
-    plot.check_written();
-    markers.check_written();
-    profile.check_reading();
-  }
+      },
+      // Stop at the first failed write rather than convert the rest in vain.
+      [&] {
+        plot.check_written();
+        markers.check_written();
+      });
 }
 
 }  // namespace trov

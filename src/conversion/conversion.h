@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "common/fixed_point_format.h"
 #include "common/input_file.h"
@@ -63,6 +64,28 @@ char* format_plot_line(char* out, double x, const ProfilePoint& point);
 // one for each set bit 2..12 of marker_flags when 0 <= marker_flags < 8192
 // (bit b is marker number b - 1), and none at all for any other value.
 void write_marker_lines(OutputFile& markers, double x, std::int32_t marker_flags);
+
+// Reads the profile from its start to its end, many blocks at a time, and
+// calls visit(bytes) with the kProfilePointSize bytes of each point of every
+// block whose 504 bytes of points are all in the file (also when the file
+// ends, or fails, inside its trailing words), then after_read() once the
+// points of each read are visited. A read error is reported (Fatal) after the
+// points delivered before it were visited.
+template <typename Visit, typename AfterRead>
+void read_profile_points(InputFile& profile, Visit&& visit, AfterRead&& after_read) {
+  constexpr std::size_t kBlocksPerRead = 128;  // 64 KiB
+  constexpr std::size_t kChunkSize = kBlocksPerRead * ProfileBlock::kSize;
+  const std::unique_ptr<unsigned char[]> chunk(new unsigned char[kChunkSize]);  // NOLINT: uninitialised on purpose
+  std::size_t delivered = kChunkSize;
+  while (delivered == kChunkSize) {
+    delivered = profile.read_partial(chunk.get(), kChunkSize);
+    for (std::size_t block = 0; block + ProfileBlock::kPointBytes <= delivered; block += ProfileBlock::kSize) {
+      for (std::size_t i = 0; i < kPointsPerBlock; ++i) visit(chunk.get() + block + i * kProfilePointSize);
+    }
+    after_read();
+    profile.check_reading();
+  }
+}
 
 // Reads the profile from its start to its end and writes the plot and marker
 // lines of every point whose calculated value is positive. Only blocks whose

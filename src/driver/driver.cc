@@ -106,34 +106,6 @@ std::string read_word(std::FILE* in) {
   return word;
 }
 
-// Opens path as typed; on failure upper-cases the whole buffer in place (a to
-// z only, folders included) and tries once more; on a second failure tries
-// the folders as typed with only the file name upper-cased. GSAS on Windows
-// writes upper-case names, so experiments copied to a case-sensitive file
-// system are still found when typed in lower case, in whatever folder they
-// lie. When all three fail it throws "Error opening NAME" with the whole name
-// upper-cased.
-InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page) {
-  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
-  const NameBuffer typed = path;
-  std::size_t file_part = 0;
-  for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
-    if (ends_folder_part(path[i])) file_part = i + 1;
-    if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
-  }
-  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
-  if (file_part > 0) {
-    NameBuffer folders_as_typed = typed;
-    std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
-              folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
-    if (FilePtr file = open_file(folders_as_typed.data(), mode, code_page)) {
-      path = folders_as_typed;
-      return InputFile(std::move(file), path.data());
-    }
-  }
-  throw Fatal(std::string("Error opening ") + path.data());
-}
-
 OutputFile open_output(const NameBuffer& path, CodePage code_page) {
   FilePtr file = open_file(path.data(), "w", code_page);
   if (!file) throw Fatal(std::string("Error opening ") + path.data());
@@ -181,6 +153,30 @@ void convert_experiment(std::string_view expnam, CodePage code_page) {
 }
 
 }  // namespace
+
+// GSAS on Windows writes upper-case names, so experiments copied to a
+// case-sensitive file system are still found when typed in lower case, in
+// whatever folder they lie.
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page) {
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+  const NameBuffer typed = path;
+  std::size_t file_part = 0;
+  for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
+    if (ends_folder_part(path[i])) file_part = i + 1;
+    if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
+  }
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+  if (file_part > 0) {
+    NameBuffer folders_as_typed = typed;
+    std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
+              folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
+    if (FilePtr file = open_file(folders_as_typed.data(), mode, code_page)) {
+      path = folders_as_typed;
+      return InputFile(std::move(file), path.data());
+    }
+  }
+  throw Fatal(std::string("Error opening ") + path.data());
+}
 
 bool is_utf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {

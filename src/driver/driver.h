@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/file_handle.h"
+#include "common/input_file.h"
 
 namespace trov {
 
@@ -21,6 +22,13 @@ using NameBuffer = std::array<char, kNameBufferSize>;
 // "garnet.exp" and "old.runs/garnet.exp" name the experiment garnet in the
 // folder typed. On Windows '\' and a drive's ':' also end a folder part.
 std::string_view cut_experiment_name(std::string_view word);
+
+// Opens the input file path names as typed; on failure upper-cases the whole
+// buffer in place (a to z only, folders included) and tries once more; on a
+// second failure tries the folders as typed with only the file name
+// upper-cased (path then holds that name). When all three fail it throws
+// Fatal("Error opening NAME") with the whole name upper-cased.
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page = kAnsiCodePage);
 
 // Whether text is well-formed UTF-8 (ASCII included).
 bool is_utf8(std::string_view text);

@@ -3,13 +3,6 @@
 
 namespace trov {
 
-namespace {
-
-using ExpRecord = std::array<char, kExpRecordLength + 1>;  // the characters read and a NUL
-
-// Reads the next record (0 to 80 characters, NUL-terminated) and the line end
-// after it (LF, or CR and the byte after it); file.at_end() then tells whether
-// the record came up short. A final record without a line end counts as whole.
 // No line end is looked for inside the 80 bytes: docs/formats.md works out
 // how a line of another length puts the next records out of step.
 void read_exp_record(ExpRecord& record, InputFile& file) {
@@ -29,6 +22,8 @@ void read_exp_record(ExpRecord& record, InputFile& file) {
   }
   record[n] = '\0';
 }
+
+namespace {
 
 bool is_htyp_record(const ExpRecord& record) {
   return std::string_view(record.data(), kHtypKey.size()) == kHtypKey;

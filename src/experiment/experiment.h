@@ -32,6 +32,15 @@ struct HistogramType {
   bool positions_in_centidegrees() const { return code[2] == 'C'; }
 };
 
+// One record: the characters read (0 to 80) and a NUL.
+using ExpRecord = std::array<char, kExpRecordLength + 1>;
+
+// Reads the next record (0 to 80 characters, NUL-terminated) and the line end
+// after it (LF, or CR and the byte after it); file.at_end() then tells whether
+// the record came up short, and a record that came up short is never to be
+// examined. A final record without a line end counts as whole.
+void read_exp_record(ExpRecord& record, InputFile& file);
+
 // Histogram numbers are written with two digits in file names, so at most 99.
 inline constexpr int kMaxHistograms = 99;
 

@@ -41,19 +41,24 @@ struct RunResult {
   long max_rss_kb;
 };
 
-// Runs trov in folder cwd with input (none: standard input closed) and
-// collects its standard output through the file out_path.
+// Runs a program (command: its path and arguments; by default the trov under
+// test) in folder cwd with input (none: standard input closed) and collects
+// its standard output (and standard error too with merge_stderr) through the
+// file out_path.
 #ifdef _WIN32
-// trov.exe stands beside the test executable (a build path baked in at
-// compile time would be a Unix path when the tests run under Wine).
-inline std::string trov_exe() {
+// Programs of the build stand beside the test executable (a build path baked
+// in at compile time would be a Unix path when the tests run under Wine).
+inline std::string program_beside_tests(const char* name) {
   std::string path(MAX_PATH, '\0');
   path.resize(GetModuleFileNameA(nullptr, path.data(), MAX_PATH));
-  return (std::filesystem::path(path).parent_path() / "trov.exe").string();
+  return (std::filesystem::path(path).parent_path() / name).string();
 }
+inline std::string trov_exe() { return program_beside_tests("trov.exe"); }
+inline std::vector<std::string> trov_command() { return {trov_exe()}; }
 
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
-                             const std::string& in_path, const std::string& out_path) {
+                             const std::string& in_path, const std::string& out_path,
+                             const std::vector<std::string>& words = trov_command(), bool merge_stderr = false) {
   if (input) fixtures::write_file(in_path, *input);
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = input ? CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr)
@@ -64,10 +69,11 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
   startup.hStdOutput = out;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = merge_stderr ? out : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  const std::string exe = trov_exe();
-  std::string command = "\"" + exe + "\"";
+  const std::string exe = words[0];
+  std::string command;
+  for (const std::string& word : words) command += (command.empty() ? "\"" : " \"") + word + "\"";
   const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
                                       &startup, &process);
   if (in != nullptr) CloseHandle(in);
@@ -99,8 +105,9 @@ inline constexpr bool kUnderEmulator = true;
 inline constexpr bool kUnderEmulator = false;
 #endif
 
-// The command that runs the trov under test, through the emulator if there is one.
-inline std::vector<std::string> trov_command() {
+// The command that runs a program of this build (by default the trov under
+// test), through the emulator if there is one.
+inline std::vector<std::string> trov_command(const std::string& program = trov_exe()) {
   std::vector<std::string> command;
   std::string word;
   for (const char* c = TROV_EMULATOR;; ++c) {
@@ -112,7 +119,7 @@ inline std::vector<std::string> trov_command() {
       word += *c;
     }
   }
-  command.push_back(trov_exe());
+  command.push_back(program);
   return command;
 }
 
@@ -121,7 +128,7 @@ inline std::vector<std::string> trov_command() {
 // the benchmark calls this from a large process many times.
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path,
-                             const std::vector<std::string>& command = trov_command()) {
+                             const std::vector<std::string>& command = trov_command(), bool merge_stderr = false) {
   if (input) fixtures::write_file(in_path, *input);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -132,6 +139,7 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
     posix_spawn_file_actions_addclose(&actions, 0);
   }
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (merge_stderr) posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<char*> argv;
   for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
