@@ -241,7 +241,13 @@ std::string experiment_file() {
                           record("CRS2    PNAM  Zinc oxide"),
                           record("CRS2  ABC      3.249820  3.249820  5.206610"),
                           record("HST  1  HNAM  Cu Ka1 X-ray, 5 to 120 deg 2-theta"),
-                          record("HST  3  HNAM  Time of flight, 90 deg bank")},
+                          // lambda1, lambda2 (none: K-alpha-1 only), zero (centidegrees)
+                          record("HST  1 ICONS  1.540600  0.000000       0.0"),
+                          record("HST  1 TRNGE   5.00000 120.00000"),
+                          record("HST  3  HNAM  Time of flight, 90 deg bank"),
+                          // DIFC, DIFA, zero (microseconds); the range in milliseconds
+                          record("HST  3 ICONS   7150.00      0.00      5.00"),
+                          record("HST  3 TRNGE   3.00000  22.00000")},
                          "\r\n");
 }
 

@@ -67,6 +67,7 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
     EXPECT_EQ(info.reduced_chi2, c.chi2);
     EXPECT_EQ(info.variables, c.variables);
     EXPECT_EQ(info.phase_names.size(), c.phases);
+    EXPECT_EQ(info.histograms.at(0).name.has_value(), true);
     const HistogramInfo& first = info.histograms.at(0);
     EXPECT_EQ(std::vector<double>(first.constants.begin(), first.constants.begin() + 3), c.constants);
     EXPECT_EQ(first.range_max, c.range_max);
@@ -99,6 +100,16 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
       }
     }
   }
+}
+
+TEST(ExportExperiment, NamesAreReadAsTheyStand) {
+  const ExperimentInfo tof = read_info(TROV_TEST_DATA "/exp/TOF1A-H.EXP");
+  EXPECT_EQ(tof.phase_names, (std::map<int, std::string>{{1, "corundum"}, {2, "Fluorite"}, {3, "Zincite"}}));
+  EXPECT_EQ(tof.histograms.at(0).name, "AL2O3/CAF2/ZN0 1-A");
+  EXPECT_EQ(tof.histograms.at(31).name, "AL2O3/CAF2/ZN0 1-H");
+  EXPECT_EQ(read_info(TROV_TEST_DATA "/exp/PBSO4X.EXP").histograms.at(0).name,
+            "10.000   0.025 159.00  CPD RRRR   PbSO4  Cu Ka X-ray data  22.9.");
+  EXPECT_EQ(read_info(TROV_TEST_DATA "/exp/NAC-2015A.EXP").histograms.at(2).name, "NAC /nov12/11bmb_1804");
 }
 
 TEST(ExportExperiment, EnergyDispersivePositionsGiveDFromTheDetectorAngle) {
@@ -204,6 +215,12 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
   EXPECT_EQ(tof["statistics"]["observations"], 6823);
   EXPECT_EQ(json["histograms"][2]["constants"]["lambda1"], 0.413909);
   EXPECT_EQ(json["histograms"][2]["points_file"], "NAC-2015A_03.csv");
+  // One histogram exported: the summary still describes all three.
+  ASSERT_EQ(run_export(scratch, {"-o", "one", "--histogram", "3", "NAC-2015A"}).status, 0);
+  const auto one = nlohmann::json::parse(scratch.read("one/NAC-2015A.json"));
+  EXPECT_EQ(one["histograms"].size(), 3u);
+  EXPECT_FALSE(one["histograms"][0].contains("points_file"));
+  EXPECT_FALSE(scratch.exists("one/NAC-2015A_01.csv"));
 }
 
 TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {

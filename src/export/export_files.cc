@@ -223,8 +223,10 @@ std::string experiment_json(const ExperimentInfo& info, const std::vector<Export
       if (h.reflection_d_min) reflections["d_min"] = *h.reflection_d_min;
       item["reflections"] = reflections;
     }
-    item["points_file"] = e.points_file;
-    item["ticks_file"] = e.ticks_file;
+    if (!e.points_file.empty()) {
+      item["points_file"] = e.points_file;
+      item["ticks_file"] = e.ticks_file;
+    }
     list.push_back(item);
   }
   root["histograms"] = list;

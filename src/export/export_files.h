@@ -33,12 +33,12 @@ struct HistogramExport {
 void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what);
 
 // EXPNAM.json: the title, the reduced chi^2 and the variables, the phase
-// names by marker number, and for each exported histogram its number, type,
+// names by marker number, and for each histogram given its number, type,
 // name, constants, range, statistics, reflections and the names of its CSV
-// files. A value the experiment lacks is absent.
+// files (none when they were not written). A value the experiment lacks is absent.
 struct ExportedHistogram {
   const HistogramInfo* histogram;
-  std::string points_file, ticks_file;
+  std::string points_file, ticks_file;  // empty: not exported this time
 };
 std::string experiment_json(const ExperimentInfo& info, const std::vector<ExportedHistogram>& histograms);
 

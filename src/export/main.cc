@@ -159,8 +159,17 @@ void run(const Options& options) {
     std::printf("%s\n%s\n", points.name().c_str(), ticks.name().c_str());
     exported.push_back({&histogram, points_name, ticks_name});
   }
+  // The summary describes every powder histogram, exported this time or not.
+  std::vector<trov::ExportedHistogram> described;
+  for (const trov::HistogramInfo& histogram : info.histograms) {
+    if (!histogram.type.is_powder()) continue;
+    described.push_back({&histogram, "", ""});
+    for (const trov::ExportedHistogram& e : exported) {
+      if (e.histogram == &histogram) described.back() = e;
+    }
+  }
   const fs::path json = folder / (base + ".json");
-  write_text_file(json, trov::experiment_json(info, exported));
+  write_text_file(json, trov::experiment_json(info, described));
   std::printf("%s\n", json.string().c_str());
 }
 
