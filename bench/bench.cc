@@ -138,6 +138,8 @@ void run_whole(benchmark::State& state, const std::vector<std::string>& args) {
 }
 
 void BM_WholeProgram(benchmark::State& state) { run_whole(state, {TROV_EXE}); }
+// The full-precision export of the same experiment, beside trov itself.
+void BM_Export(benchmark::State& state) { run_whole(state, {TROV_EXPORT_EXE, "bench"}); }
 void BM_WholeProgramStdio(benchmark::State& state) { run_whole(state, {TROV_STDIO_EXE}); }
 // Copying the bytes the program reads and writes: the profiles in, the plot
 // and marker files (of an earlier run) out.
@@ -157,5 +159,6 @@ BENCHMARK_TEMPLATE(BM_ConvertInMemory, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProgram)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WholeProgramStdio)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WholeProgramCat)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Export)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

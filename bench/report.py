@@ -24,6 +24,7 @@ pairs = [
     ("BM_ConvertInMemory<false>", "BM_ConvertInMemory<true>", "in-memory conversion vs stdio"),
     ("BM_WholeProgram", "BM_WholeProgramStdio", "whole program vs stdio (target <= 0.12)"),
     ("BM_WholeProgram", "BM_WholeProgramCat", "whole program vs cat (target <= 1.6)"),
+    ("BM_Export", "BM_WholeProgram", "trov-export vs trov"),
 ]
 for ours, theirs, what in pairs:
     if ours in median and theirs in median:
