@@ -80,6 +80,7 @@ class SampleFigures(unittest.TestCase):
         texts = self.svg("--sqrt", "SAMPLE", "1")
         self.assertIn("0", texts)
         self.assertGreaterEqual(sum(t.strip().isdigit() for t in texts), 4)  # labels across the whole range
+        self.assertIn("Obs − calc", self.svg("--log", "SAMPLE", "1"))  # no offset curve below a log axis
 
     def test_one_pdf_holds_a_page_per_powder_histogram(self):
         self.assertEqual(self.plot("-o", "all.pdf", "SAMPLE").returncode, 0)
