@@ -93,7 +93,9 @@ class PointWriter {
     const float weight = decode_f32_le(bytes + 6 * kWordSize);
     const double x = axis_position(p, what_.histogram->type);
     const std::optional<double> d = spacing_.d(x);
-    const double observed = p.observed, calculated = p.calculated, scale = p.scale;
+    const double observed = p.observed;
+    const double calculated = p.calculated;
+    const double scale = p.scale;
     const bool fitted = p.calculated > 0.0f;
 
     char* const start = points_.reserve(kMaxRowChars);

@@ -138,8 +138,10 @@ void run(const Options& options) {
   std::vector<trov::ExportedHistogram> exported;
   for (int h : wanted) {
     const trov::HistogramInfo& histogram = info.histograms[static_cast<std::size_t>(h - 1)];
-    char hh[3] = {static_cast<char>('0' + h / 10), static_cast<char>('0' + h % 10), '\0'};
-    const std::string points_name = base + "_" + hh + ".csv", ticks_name = base + "_" + hh + "_ticks.csv";
+    std::string stem = base;
+    stem += {'_', static_cast<char>('0' + h / 10), static_cast<char>('0' + h % 10)};
+    const std::string points_name = stem + ".csv";
+    const std::string ticks_name = stem + "_ticks.csv";
     trov::NameBuffer profile_name = trov::histogram_file_name(expnam, 'p', h);
     trov::InputFile profile = trov::open_with_uppercase_retry(profile_name, "rb");
     trov::OutputFile points = create(folder / points_name);
