@@ -7,13 +7,7 @@
 #include <system_error>
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "common/windows_api.h"
 #else
 #include <sys/types.h>
 // Profiles of 2 GiB and more must open on 32-bit systems too: the build asks
