@@ -73,6 +73,16 @@ class SampleFigures(unittest.TestCase):
         self.assertIn("Background", self.svg("--background", "SAMPLE", "1"))
         # The sample was not refined: no statistics to show, and none invented.
         self.assertFalse(any("wRp" in t for t in self.svg("--stats", "SAMPLE", "1")))
+        with open(os.path.join(SCRATCH, "SAMPLE.EXP"), "rb") as f:
+            experiment = f.read()
+        with open(os.path.join(SCRATCH, "STATS.EXP"), "wb") as f:
+            f.write(experiment + b"".join(r.ljust(80) + b"\r\n" for r in (
+                b" REFN GDNFT  Reduced CHI**2 =  1.959     for   11 variables",
+                b"HST  1 RPOWD    0.1243    0.0960   6000  37930.        0.0000    0.0000     0")))
+        shutil.copy(os.path.join(SCRATCH, "SAMPLE.P01"), os.path.join(SCRATCH, "STATS.P01"))
+        texts = self.svg("--stats", "STATS", "1")
+        self.assertTrue(any("wRp = 12.43%" in t for t in texts), texts)
+        self.assertTrue(any("χ² = 1.96" in t for t in texts), texts)
 
     def test_zoom_marks_the_curves_and_the_difference(self):
         texts = self.svg("--diff-panel", "--xrange", "20:100", "--zoom", "60:100:5", "SAMPLE", "1")
