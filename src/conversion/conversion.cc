@@ -119,22 +119,13 @@ char* format_plot_line(char* out, double x, const ProfilePoint& point) {
 }
 
 void write_marker_lines(OutputFile& markers, double x, std::int32_t marker_flags) {
-  constexpr int kMarkerCount = 11;
-  // Marks are defined by quotients, not bits: a line for number k + 1 where
-  // N / 2^k is exactly 1, N then becoming N % 2^k. For 0 < N < 2048 that is a
-  // test of bit k; any other N gives no line, and most points carry no mark.
-  std::int32_t n = marker_flags / 4;
-  if (n <= 0 || n >= 2048) return;
-  for (int k = kMarkerCount - 1; k >= 0; --k) {
-    const std::int32_t p = std::int32_t{1} << k;
-    if (n / p != 1) continue;
+  for_each_marker(marker_flags, [&](int number) {
     char* out = format_fixed<7, 3>(markers.reserve(kMaxMarkerLineSize), x);
     *out++ = ' ';
-    out = format_int2(out, k + 1);
+    out = format_int2(out, number);
     *out++ = '\n';
     markers.commit(out);
-    n %= p;
-  }
+  });
 }
 
 void convert_histogram(InputFile& profile, OutputFile& plot, OutputFile& markers, const HistogramType& type) {

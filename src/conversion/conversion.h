@@ -60,6 +60,23 @@ double axis_position(const ProfilePoint& point, const HistogramType& type);
 inline constexpr std::size_t kMaxPlotLineSize = 6 * kMaxFixedChars;
 char* format_plot_line(char* out, double x, const ProfilePoint& point);
 
+// Calls mark(number) for each marker number (11 down to 1) of a point's
+// flags. Marks are defined by quotients, not bits: number k + 1 where
+// N / 2^k is exactly 1 (N = flags / 4), N then becoming N % 2^k. For
+// 0 < N < 2048 that is a test of bit k; any other N gives no mark.
+template <typename Mark>
+void for_each_marker(std::int32_t marker_flags, Mark&& mark) {
+  constexpr int kMarkerCount = 11;
+  std::int32_t n = marker_flags / 4;
+  if (n <= 0 || n >= 2048) return;
+  for (int k = kMarkerCount - 1; k >= 0; --k) {
+    const std::int32_t p = std::int32_t{1} << k;
+    if (n / p != 1) continue;
+    mark(k + 1);
+    n %= p;
+  }
+}
+
 // The marker lines "%7.3f %2d\n" of one point, highest marker number first:
 // one for each set bit 2..12 of marker_flags when 0 <= marker_flags < 8192
 // (bit b is marker number b - 1), and none at all for any other value.

@@ -14,6 +14,7 @@ constexpr std::size_t kHstKeyColumn = 6;
 constexpr std::size_t kHstDataColumn = 12;
 constexpr std::size_t kNameColumn = 14;
 constexpr std::size_t kConstantWidth = 10;
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
 std::string trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -137,7 +138,6 @@ ExperimentInfo read_experiment_info(InputFile& file, const HistogramTable& types
 
 DSpacing::DSpacing(const HistogramInfo& histogram) : axis_(axis_of(histogram.type)) {
   const std::vector<double>& c = histogram.constants;
-  constexpr double kDegree = 3.14159265358979323846 / 180.0;
   switch (axis_) {
     case Axis::kTwoTheta:  // d = lambda1 / (2 sin theta), 2-theta less the zero (centidegrees)
       if (c.size() >= 3 && c[0] > 0) {
@@ -169,7 +169,6 @@ DSpacing::DSpacing(const HistogramInfo& histogram) : axis_(axis_of(histogram.typ
 
 std::optional<double> DSpacing::d(double position) const {
   if (!usable_ || !std::isfinite(position)) return std::nullopt;
-  constexpr double kDegree = 3.14159265358979323846 / 180.0;
   double d = 0;
   switch (axis_) {
     case Axis::kTwoTheta: {

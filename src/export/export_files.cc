@@ -130,13 +130,9 @@ class PointWriter {
     if (fitted) tick_rows(x, d, p.marker_flags);
   }
 
-  // The marks trov's marker file lists: for 0 < flags / 4 < 2048, one per set
-  // bit, highest marker number first; none for any other value.
+  // A row for each line of trov's marker file.
   void tick_rows(double x, const std::optional<double>& d, std::int32_t flags) {
-    const std::int32_t n = flags / 4;
-    if (n <= 0 || n >= 2048) return;
-    for (int k = 10; k >= 0; --k) {
-      if ((n >> k & 1) == 0) continue;
+    for_each_marker(flags, [&](int number) {
       std::string line;
       std::array<char, kMaxNumberChars> text{};
       line.append(text.data(), write_number(text.data(), x));
@@ -144,12 +140,12 @@ class PointWriter {
         line += ',';
         if (d) line.append(text.data(), write_number(text.data(), *d));
       }
-      line += ',' + std::to_string(k + 1) + ',';
-      const auto name = what_.phase_names->find(k + 1);
+      line += ',' + std::to_string(number) + ',';
+      const auto name = what_.phase_names->find(number);
       if (name != what_.phase_names->end()) line += csv_field(name->second);
       line += '\n';
       write_line(ticks_, line);
-    }
+    });
   }
 
   static constexpr double kPi = 3.14159265358979323846;
