@@ -36,7 +36,7 @@ std::vector<trov::ProfilePoint> points(int count, float start) {
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const fs::path root = argv[1];
-  for (const char* target : {"experiment", "conversion", "program"}) fs::create_directories(root / target);
+  for (const char* target : {"experiment", "conversion", "program", "export"}) fs::create_directories(root / target);
 
   const std::string title = writer::record("     SEED EXPERIMENT");
   const std::string name = writer::record(" EXPR  NAME  seed");
@@ -63,5 +63,16 @@ int main(int argc, char** argv) {
     fx::write_file((root / "program" / ("word_" + std::to_string(n++))).string(),
                    provider_string(word) + provider_string(two) + profile);
   }
+
+  // trov-export: the real-data experiments come from CI; here, one whose
+  // summary and one whose ticks outgrow an output block.
+  std::string phases = writer::record(" EXPR  HTYP1  PXC  PNT ") + "\n";
+  for (int phase = 1; phase <= 4000; ++phase) {
+    const std::string number = std::to_string(phase);
+    phases += writer::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase " + number +
+                             " with a name as long as the record allows it to be") + "\n";
+  }
+  fx::write_file((root / "export" / "many_phases").string(), provider_string(phases) + profile);
+  fx::write_file((root / "export" / "two_histograms").string(), provider_string(two) + profile);
   return 0;
 }

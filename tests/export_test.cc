@@ -1,7 +1,19 @@
 // trov-export: the experiment's values as published files hold them, and CSV rows that agree with trov's own lines.
 #include <gtest/gtest.h>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include <cmath>
+#include <filesystem>
+#include <functional>
+#include <set>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -221,6 +233,194 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
   EXPECT_EQ(one["histograms"].size(), 3u);
   EXPECT_FALSE(one["histograms"][0].contains("points_file"));
   EXPECT_FALSE(scratch.exists("one/NAC-2015A_01.csv"));
+}
+
+// An experiment whose summary outgrows an output block (4,000 long phase names
+// make a JSON text of about 300 kB) and a profile whose CSV passes 100 kB.
+void write_large_experiment(const Scratch& scratch, float calculated) {
+  std::string exp = writer::record(" EXPR  HTYP1  PXC ") + "\n";
+  for (int n = 1; n <= 4000; ++n) {
+    const std::string number = std::to_string(n);
+    exp += writer::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase number " + number +
+                          ", a name as long as a record allows it to be") + "\n";
+  }
+  std::vector<ProfilePoint> points;
+  for (int i = 0; i < 2000; ++i) {
+    points.push_back({i % 7 == 0 ? 4 : 0, 1000.0f + 2.5f * static_cast<float>(i), 250.5f, calculated, 0.75f, 3.25f});
+  }
+  scratch.write("garnet.exp", exp);
+  scratch.write("garnet.p01", writer::profile_bytes(points));
+}
+
+std::set<std::string> folder_files(const Scratch& scratch) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name[0] != '_') names.insert(name);
+  }
+  return names;
+}
+
+const std::set<std::string> kExported = {"garnet.exp", "garnet.p01", "garnet_01.csv", "garnet_01_ticks.csv",
+                                         "garnet.json"};
+
+TEST(ExportProgram, ASummaryLargerThanAnOutputBlockIsWrittenWhole) {
+  Scratch scratch;
+  write_large_experiment(scratch, 240.0f);
+  const testing::RunResult r = run_export(scratch, {"garnet"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const std::string text = scratch.read("garnet.json");
+  EXPECT_GT(text.size(), OutputFile::kBlockSize);
+  EXPECT_EQ(nlohmann::json::parse(text)["phases"]["4000"], "phase number 4000, a name as long as a record allows it to be");
+  EXPECT_EQ(folder_files(scratch), kExported);
+}
+
+// Each fault strikes a second export of changed data; the first export's
+// files must stay as they were, and nothing else be left behind.
+TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
+  struct Case {
+    const char* fault;
+    std::function<void(const Scratch&)> apply;
+    std::vector<std::string> prefix;  // before the command, as with prlimit
+    const char* message;
+    const char* spoiled;  // the file the fault itself replaced, if any
+  } cases[] = {
+      {"the ticks CSV's name is a folder",
+       [](const Scratch& s) {
+         std::filesystem::remove(s.path("garnet_01_ticks.csv"));
+         std::filesystem::create_directory(s.path("garnet_01_ticks.csv"));
+       },
+       {}, "trov-export: Error opening garnet_01_ticks.csv\n", "garnet_01_ticks.csv"},
+      {"the points CSV is read-only",
+       [](const Scratch& s) {
+         std::filesystem::permissions(s.path("garnet_01.csv"), std::filesystem::perms::owner_write,
+                                      std::filesystem::perm_options::remove);
+       },
+       {}, "trov-export: Error opening garnet_01.csv\n", nullptr},
+      {"a missing profile", [](const Scratch& s) { std::filesystem::remove(s.path("garnet.p01")); }, {},
+       "trov-export: Error opening GARNET.P01\n", "garnet.p01"},
+#ifdef __linux__
+      // A file size limit stands in for a full disk: writes past it fail.
+      {"the disk fills during the CSV", [](const Scratch&) {}, {"prlimit", "--fsize=65536"},
+       "trov-export: Error writing garnet_01.csv\n", nullptr},
+      {"the disk fills during the summary", [](const Scratch&) {}, {"prlimit", "--fsize=200000"},
+       "trov-export: Error writing garnet.json\n", nullptr},
+      {"the experiment never ends",
+       [](const Scratch& s) {
+         std::filesystem::remove(s.path("garnet.exp"));
+         std::filesystem::create_symlink("/dev/zero", s.path("garnet.exp"));
+       },
+       {}, "trov-export: Error reading garnet.exp: larger than 256 MB\n", "garnet.exp"},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Scratch scratch;
+    write_large_experiment(scratch, 240.0f);
+    ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+    std::map<std::string, std::string> before;
+    for (const std::string& name : kExported) before[name] = scratch.read(name);
+    write_large_experiment(scratch, 245.0f);  // every file of a new export would differ
+    before["garnet.p01"] = scratch.read("garnet.p01");
+    c.apply(scratch);
+    std::vector<std::string> command = c.prefix;
+    for (const std::string& word : export_command({"garnet"})) command.push_back(word);
+    const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                      scratch.path("_stdout"), command, true);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, fixtures::native(c.message));
+    std::set<std::string> expected = kExported;
+    if (c.spoiled != nullptr && !scratch.exists(c.spoiled)) expected.erase(c.spoiled);
+    EXPECT_EQ(folder_files(scratch), expected);
+    for (const auto& [name, bytes] : before) {
+      if (c.spoiled == nullptr || name != c.spoiled) {
+        EXPECT_EQ(scratch.read(name), bytes) << name;
+      }
+    }
+    // Windows removes no read-only file, and so no folder that holds one.
+    std::filesystem::permissions(scratch.path("garnet_01.csv"), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+  }
+}
+
+#ifdef __linux__
+// The profile is a pipe that the test feeds: the export is stopped by a
+// signal in the middle of writing its files.
+TEST(ExportProgram, AnInterruptedExportLeavesThePreviousOneUntouched) {
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    Scratch scratch;
+    write_large_experiment(scratch, 240.0f);
+    ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+    std::map<std::string, std::string> before;
+    for (const std::string& name : kExported) before[name] = scratch.read(name);
+    std::filesystem::remove(scratch.path("garnet.p01"));
+    ASSERT_EQ(mkfifo(scratch.path("garnet.p01").c_str(), 0600), 0);
+    const pid_t pid = testing::start_in(scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
+                                        export_command({"garnet"}), true);
+    ASSERT_GT(pid, 0);
+    int pipe = -1;
+    for (int tries = 0; pipe < 0 && tries < 2000; ++tries) {  // until the export opens it, 20 s at most
+      pipe = open(scratch.path("garnet.p01").c_str(), O_WRONLY | O_NONBLOCK);
+      if (pipe < 0) usleep(10000);
+    }
+    ASSERT_GE(pipe, 0);
+    const std::string some = before["garnet.p01"].substr(0, 10 * 512);
+    ASSERT_EQ(write(pipe, some.data(), some.size()), static_cast<ssize_t>(some.size()));
+    auto temporary_exists = [&] {
+      for (const std::string& name : folder_files(scratch)) {
+        if (name.ends_with(".tmp")) return true;
+      }
+      return false;
+    };
+    for (int tries = 0; !temporary_exists() && tries < 2000; ++tries) usleep(10000);
+    ASSERT_TRUE(temporary_exists());
+    kill(pid, signal_number);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(pipe);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_EQ(folder_files(scratch), kExported);
+    for (const auto& [name, bytes] : before) {
+      if (name != "garnet.p01") {
+        EXPECT_EQ(scratch.read(name), bytes) << name;
+      }
+    }
+  }
+}
+#endif
+
+TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
+  const std::pair<std::string, std::string> names[] = {
+      {"25\xB0" "C", "25\u00B0C"},                       // Latin-1 degree sign
+      {"\x80 \x81 \x9F", "\u20AC \u0081 \u0178"},          // the 0x80-0x9F row, an undefined byte
+      {"caf\xC3\xA9 \xF0\x9F\x94\xAC", "caf\u00E9 \U0001F52C"},  // valid UTF-8 stays
+      {"\xC3(", "\u00C3("},                                // a lead byte without its continuation
+      {"\xC0\xAF", "\u00C0\u00AF"},                        // an overlong form
+      {"\xED\xA0\x80", "\u00ED\u00A0\u20AC"},              // a surrogate
+      {"\xF4\x90\x80\x80", "\u00F4\u0090\u20AC\u20AC"},    // past U+10FFFF
+  };
+  Scratch scratch;
+  std::string exp = writer::record(" EXPR  HTYP1  PXC ") + "\n" + writer::record("      DESCR   \xC5ngstr\xF6m") + "\n";
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    exp += writer::record("CRS" + std::to_string(i + 1) + "    PNAM  " + names[i].first) + "\n";
+  }
+#ifdef _WIN32
+  const std::string base = "g", base_utf8 = "g";  // Windows names are UTF-16, never bytes
+#else
+  const std::string base = "g\xE9", base_utf8 = "g\u00E9";  // a file name typed on a Latin-1 machine
+#endif
+  scratch.write(base + ".exp", exp);
+  scratch.write(base + ".p01", writer::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
+  const testing::RunResult r = run_export(scratch, {base});
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto json = nlohmann::json::parse(scratch.read(base + ".json"));
+  EXPECT_EQ(json["title"], "\u00C5ngstr\u00F6m");
+  EXPECT_EQ(json["histograms"][0]["points_file"], base_utf8 + "_01.csv");
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    EXPECT_EQ(json["phases"][std::to_string(i + 1)], names[i].second) << i;
+  }
+  EXPECT_NE(scratch.read(base + "_01_ticks.csv").find(",1,25\u00B0C"), std::string::npos);
 }
 
 TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {

@@ -7,9 +7,17 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
+
 #include "common/windows_api.h"
 #else
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
+
 // Profiles of 2 GiB and more must open on 32-bit systems too: the build asks
 // for 64-bit file offsets (_FILE_OFFSET_BITS=64), which fopen then uses.
 static_assert(sizeof(off_t) >= 8, "build with -D_FILE_OFFSET_BITS=64");
@@ -67,6 +75,58 @@ void remove_file(const char* path, CodePage code_page) {
   if (!name.empty()) _wremove(name.c_str());
 #else
   std::remove(name.c_str());
+#endif
+}
+
+FilePtr create_new_file(const char* path, CodePage code_page) {
+  const NativeName name = native_name(path, code_page);
+  if (name.empty()) return nullptr;
+#ifdef _WIN32
+  HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // Deleted at the close unless kept: a process killed from the task manager
+  // or by closing its console leaves no file behind.
+  FILE_DISPOSITION_INFO dispose{TRUE};
+  SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose);
+  const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  FilePtr file(_fdopen(fd, "wb"));
+  if (!file) _close(fd);
+  return file;
+#else
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  FilePtr file(fdopen(fd, "wb"));
+  if (!file) {
+    ::close(fd);
+    ::unlink(name.c_str());
+  }
+  return file;
+#endif
+}
+
+bool keep_new_file(std::FILE* file) {
+#ifdef _WIN32
+  FILE_DISPOSITION_INFO keep{FALSE};
+  auto* handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &keep, sizeof keep) != 0;
+#else
+  return file != nullptr;
+#endif
+}
+
+bool replace_file(const char* from, const char* to, CodePage code_page) {
+  const NativeName old_name = native_name(from, code_page);
+  const NativeName new_name = native_name(to, code_page);
+  if (old_name.empty() || new_name.empty()) return false;
+#ifdef _WIN32
+  return MoveFileExW(old_name.c_str(), new_name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+  return std::rename(old_name.c_str(), new_name.c_str()) == 0;
 #endif
 }
 

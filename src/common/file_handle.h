@@ -26,4 +26,15 @@ FilePtr open_file(const char* path, const char* mode, CodePage code_page = kAnsi
 // Removes a file; whether that worked is not reported.
 void remove_file(const char* path, CodePage code_page = kAnsiCodePage);
 
+// Creates path for writing; fails when anything of that name exists. On
+// Windows the system deletes the file when it is closed, even when the process
+// is killed, unless keep_new_file was called first; elsewhere it stays.
+FilePtr create_new_file(const char* path, CodePage code_page = kAnsiCodePage);
+// Makes a file of create_new_file outlive its closing; false when that failed.
+bool keep_new_file(std::FILE* file);
+// Renames from to to, replacing the file that has that name; the name never
+// stands for a partial file. False when it failed (on Windows, for example,
+// when another program holds the old file open).
+bool replace_file(const char* from, const char* to, CodePage code_page = kAnsiCodePage);
+
 }  // namespace trov

@@ -2,6 +2,7 @@
 #include "common/input_file.h"
 
 #include <cstdio>
+#include <string>
 
 #include "common/fatal.h"
 
@@ -26,7 +27,12 @@ std::size_t InputFile::read_partial(void* buffer, std::size_t size) {
     buffer_ = std::make_unique<char[]>(kBufferSize);  // NOLINT(cppcoreguidelines-avoid-c-arrays)
     std::setvbuf(file_.get(), buffer_.get(), _IOFBF, kBufferSize);
   }
-  return std::fread(buffer, 1, size, file_.get());
+  const std::size_t n = std::fread(buffer, 1, size, file_.get());
+  delivered_ += n;
+  if (delivered_ > limit_) {
+    throw Fatal("Error reading " + name_ + ": larger than " + std::to_string(limit_ >> 20) + " MB");
+  }
+  return n;
 }
 
 void InputFile::check_reading() const {

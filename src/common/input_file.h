@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,10 @@ class InputFile {
   // that the caller can use what was delivered before it.
   std::size_t read_partial(void* buffer, std::size_t size);
   void check_reading() const;
+  // Reading more than size bytes (about: a byte put back counts again) then
+  // throws Fatal("Error reading NAME: larger than N MB"). For a file that is
+  // never large, which may yet be a device or a pipe that never ends.
+  void limit_size(std::uint64_t size) { limit_ = size; }
   // Puts back the byte just read, so that the next read starts with it; clears
   // the end-of-file flag, as a seek back by one byte would. byte must be the
   // last byte read (after a read that delivered nothing, the last byte before
@@ -44,6 +49,8 @@ class InputFile {
   std::unique_ptr<char[]> buffer_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): given to setvbuf at the first read
   FilePtr file_;
   std::string name_;
+  std::uint64_t delivered_ = 0;
+  std::uint64_t limit_ = UINT64_MAX;
 };
 
 }  // namespace trov

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/file_handle.h"
 
@@ -18,7 +19,8 @@ class OutputFile {
  public:
   static constexpr std::size_t kBlockSize = std::size_t{256} << 10;
 
-  OutputFile(FilePtr file, std::string name) : file_(std::move(file)), name_(std::move(name)) {}
+  // file must be new: nothing read or written through it yet.
+  OutputFile(FilePtr file, std::string name);
   OutputFile(OutputFile&& other) noexcept = default;
   OutputFile& operator=(OutputFile&&) = delete;
   OutputFile(const OutputFile&) = delete;
@@ -29,13 +31,20 @@ class OutputFile {
 
   const std::string& name() const { return name_; }
 
-  // Room for at least size (at most kBlockSize) more bytes; commit(end) then
-  // keeps what was written up to end.
+  // Room for at least size more bytes, of any size; commit(end) then keeps
+  // what was written up to end. A request larger than the block (a long JSON
+  // text, say) writes out what is buffered and grows the block to fit: the
+  // block is never written past its end, whatever the caller asks for.
   char* reserve(std::size_t size) {
-    if (block_ == nullptr || kBlockSize - used_ < size) make_room();
+    if (capacity_ - used_ < size) make_room(size);
     return block_.get() + used_;
   }
   void commit(const char* end) { used_ = static_cast<std::size_t>(end - block_.get()); }
+  // Appends text of any length, a block at a time.
+  void write(std::string_view text);
+  // Writes out the buffered text and frees the block (the next reserve makes
+  // a new one): for a file that stays open, but takes no more text for a while.
+  void release_buffer();
   // Throws once any write has failed. Text still in the block buffer has not
   // been tried yet; close tries it.
   void check_written();
@@ -48,12 +57,13 @@ class OutputFile {
   void discard() noexcept;
 
  private:
-  void make_room();
+  void make_room(std::size_t size);
   void flush_block();
 
   FilePtr file_;
   std::string name_;
-  std::unique_ptr<char[]> block_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated at the first reserve
+  std::unique_ptr<char[]> block_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated by the first reserve
+  std::size_t capacity_ = 0;  // of block_: kBlockSize, or more after a larger reserve
   std::size_t used_ = 0;
   bool failed_ = false;
 };

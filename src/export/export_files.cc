@@ -27,9 +27,72 @@ char* write_number(char* out, T value) {
 
 char* write_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
 
-// A CSV field, quoted when it holds a comma, a quote or a line end.
-std::string csv_field(std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+// The length of the well-formed UTF-8 sequence (RFC 3629: no overlong forms,
+// no surrogates, nothing past U+10FFFF) that text starts with, or 0.
+std::size_t utf8_sequence_length(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0U; };
+  const auto continuation = [&](std::size_t i) { return (byte(i) & 0xC0U) == 0x80U; };
+  const unsigned lead = byte(0);
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (!continuation(i)) return 0;
+  }
+  return length;
+}
+
+// Names are the bytes of the machine that typed them. Valid UTF-8 stays as it
+// is; any other byte is read as Windows-1252, the code page of the machines
+// the refinement package mostly ran on (a Latin-1 degree sign in "25\xB0C"
+// becomes "25°C"), so the files are always UTF-8 and no byte is lost. The
+// five bytes Windows-1252 leaves undefined become the C1 controls of the same
+// number, as web browsers read them.
+std::string utf8_text(std::string_view bytes) {
+  static constexpr std::array<char16_t, 32> kWindows1252 = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = c < 0x80 ? 1 : utf8_sequence_length(bytes.substr(i));
+    if (length > 0) {
+      out.append(bytes.substr(i, length));
+      i += length;
+      continue;
+    }
+    const unsigned code = c < 0xA0 ? kWindows1252[c - 0x80U] : c;
+    if (code < 0x800) {
+      out += static_cast<char>(0xC0U | (code >> 6U));
+    } else {
+      out += static_cast<char>(0xE0U | (code >> 12U));
+      out += static_cast<char>(0x80U | ((code >> 6U) & 0x3FU));
+    }
+    out += static_cast<char>(0x80U | (code & 0x3FU));
+    ++i;
+  }
+  return out;
+}
+
+// A CSV field in UTF-8, quoted when it holds a comma, a quote or a line end.
+std::string csv_field(std::string_view bytes) {
+  std::string text = utf8_text(bytes);
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
     if (c == '"') out += '"';
@@ -182,19 +245,19 @@ void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& tic
 std::string experiment_json(const ExperimentInfo& info, const std::vector<ExportedHistogram>& histograms) {
   using Json = nlohmann::ordered_json;
   Json root = Json::object();
-  if (info.title) root["title"] = *info.title;
+  if (info.title) root["title"] = utf8_text(*info.title);
   if (info.reduced_chi2) root["reduced_chi2"] = *info.reduced_chi2;
   if (info.variables) root["variables"] = *info.variables;
   Json phases = Json::object();
-  for (const auto& [n, name] : info.phase_names) phases[std::to_string(n)] = name;
+  for (const auto& [n, name] : info.phase_names) phases[std::to_string(n)] = utf8_text(name);
   root["phases"] = phases;
   Json list = Json::array();
   for (const ExportedHistogram& e : histograms) {
     const HistogramInfo& h = *e.histogram;
     Json item = Json::object();
     item["number"] = h.number;
-    item["type"] = std::string(h.type.code.data());
-    if (h.name) item["name"] = *h.name;
+    item["type"] = utf8_text(h.type.code.data());
+    if (h.name) item["name"] = utf8_text(*h.name);
     const Axis axis = axis_of(h.type);
     item["position_unit"] = range_unit(axis);
     const DSpacing spacing(h);
@@ -222,8 +285,8 @@ std::string experiment_json(const ExperimentInfo& info, const std::vector<Export
       item["reflections"] = reflections;
     }
     if (!e.points_file.empty()) {
-      item["points_file"] = e.points_file;
-      item["ticks_file"] = e.ticks_file;
+      item["points_file"] = utf8_text(e.points_file);
+      item["ticks_file"] = utf8_text(e.ticks_file);
     }
     list.push_back(item);
   }

@@ -1,23 +1,15 @@
 // trov-export: every value of an experiment's powder histograms at full precision, as CSV and JSON.
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/fatal.h"
-#include "common/file_handle.h"
-#include "common/output_file.h"
-#include "driver/driver.h"
-#include "export/experiment_info.h"
-#include "export/export_files.h"
+#include "export/export_experiment.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using trov::Fatal;
 
 constexpr const char* kUsage =
@@ -88,93 +80,6 @@ Options parse(int argc, char** argv) {
   return options;
 }
 
-trov::OutputFile create(const fs::path& path) {
-  trov::FilePtr file = trov::open_file(path.string().c_str(), "wb");
-  if (!file) throw Fatal("Error opening " + path.string());
-  return trov::OutputFile(std::move(file), path.string());
-}
-
-void write_text_file(const fs::path& path, const std::string& text) {
-  trov::OutputFile file = create(path);
-  file.commit(std::copy(text.begin(), text.end(), file.reserve(text.size())));
-  file.close();
-}
-
-void run(const Options& options) {
-  const std::string expnam(trov::cut_experiment_name(options.word));
-  trov::NameBuffer experiment_name = trov::file_name(expnam, ".exp");
-  trov::HistogramTable types;
-  {
-    trov::InputFile file = trov::open_with_uppercase_retry(experiment_name, "rb");
-    types = trov::scan_histogram_types(file);
-  }
-  trov::InputFile file = trov::open_with_uppercase_retry(experiment_name, "rb");
-  const trov::ExperimentInfo info = trov::read_experiment_info(file, types);
-  file.close();
-
-  std::vector<int> wanted;
-  for (int h : options.histograms) {
-    if (h > types.count) {
-      throw Fatal(std::string(experiment_name.data()) + " has no histogram " + std::to_string(h));
-    }
-    if (!types.entries[static_cast<std::size_t>(h - 1)].is_powder()) {
-      throw Fatal("histogram " + std::to_string(h) + " of " + experiment_name.data() + " is not a powder histogram");
-    }
-    wanted.push_back(h);
-  }
-  if (options.histograms.empty()) {
-    for (int h = 1; h <= types.count; ++h) {
-      if (types.entries[static_cast<std::size_t>(h - 1)].is_powder()) wanted.push_back(h);
-    }
-  }
-
-  const fs::path typed(expnam);
-  const fs::path folder = options.output.empty() ? typed.parent_path() : fs::path(options.output);
-  if (!folder.empty()) {
-    std::error_code error;
-    fs::create_directories(folder, error);
-  }
-  const std::string base = typed.filename().string();
-  std::vector<trov::ExportedHistogram> exported;
-  for (int h : wanted) {
-    const trov::HistogramInfo& histogram = info.histograms[static_cast<std::size_t>(h - 1)];
-    std::string stem = base;
-    stem += {'_', static_cast<char>('0' + h / 10), static_cast<char>('0' + h % 10)};
-    const std::string points_name = stem + ".csv";
-    const std::string ticks_name = stem + "_ticks.csv";
-    trov::NameBuffer profile_name = trov::histogram_file_name(expnam, 'p', h);
-    trov::InputFile profile = trov::open_with_uppercase_retry(profile_name, "rb");
-    trov::OutputFile points = create(folder / points_name);
-    trov::OutputFile ticks = create(folder / ticks_name);
-    try {
-      trov::write_histogram_csv(profile, points, ticks, {&histogram, &info.phase_names});
-      points.close();
-      ticks.close();
-    } catch (const Fatal&) {
-      // No file cut short is left to be read as complete.
-      points.discard();
-      ticks.discard();
-      trov::remove_file(points.name().c_str());
-      trov::remove_file(ticks.name().c_str());
-      throw;
-    }
-    std::printf("%s\n%s\n", points.name().c_str(), ticks.name().c_str());
-    exported.push_back({&histogram, points_name, ticks_name});
-  }
-  // The summary describes every powder histogram, exported this time or not.
-  std::vector<trov::ExportedHistogram> described;
-  for (const trov::HistogramInfo& histogram : info.histograms) {
-    if (!histogram.type.is_powder()) continue;
-    described.push_back({&histogram, "", ""});
-    for (const trov::ExportedHistogram& e : exported) {
-      if (e.histogram == &histogram) described.back() = e;
-    }
-  }
-  const fs::path json = folder / (base + ".json");
-  write_text_file(json, trov::experiment_json(info, described));
-  std::printf("%s\n", json.string().c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,7 +90,9 @@ int main(int argc, char** argv) {
     } else if (options.version) {
       std::printf("trov-export %s\n", TROV_VERSION);
     } else {
-      run(options);
+      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms})) {
+        std::printf("%s\n", name.c_str());
+      }
     }
     return 0;
   } catch (const UsageError& error) {

@@ -119,10 +119,11 @@ inline std::vector<std::string> trov_command(const std::string& program = trov_e
 
 // command is the program and its arguments (a name without a folder is looked
 // up on PATH); by default the trov under test. posix_spawn rather than fork:
-// the benchmark calls this from a large process many times.
-inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
-                             const std::string& in_path, const std::string& out_path,
-                             const std::vector<std::string>& command = trov_command(), bool merge_stderr = false) {
+// the benchmark calls this from a large process many times. start_in starts
+// it and returns its process id (-1 when it could not be started).
+inline pid_t start_in(const std::string& cwd, const std::optional<std::string>& input, const std::string& in_path,
+                      const std::string& out_path, const std::vector<std::string>& command = trov_command(),
+                      bool merge_stderr = false) {
   if (input) fixtures::write_file(in_path, *input);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -140,9 +141,16 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   pid_t pid = 0;
   const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
+                             const std::string& in_path, const std::string& out_path,
+                             const std::vector<std::string>& command = trov_command(), bool merge_stderr = false) {
+  const pid_t pid = start_in(cwd, input, in_path, out_path, command, merge_stderr);
   int status = 0;
   rusage usage{};
-  if (spawned != 0 || wait4(pid, &status, 0, &usage) != pid) return {-1, "", 0};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {-1, "", 0};
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fixtures::read_file(out_path), usage.ru_maxrss};
 }
 #endif
