@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion.h"
-#include "fixtures.h"
-#include "run_trov.h"
+#include "plot_files/conversion.h"
+#include "testing/files.h"
+#include "testing/run_program.h"
 #include "stdio_baseline.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // buffering code with trov and must stay as plain as it is.
 #include "stdio_baseline.h"
 
-#include "conversion/conversion.h"
+#include "plot_files/conversion.h"
 
 namespace trov::bench {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "experiment/experiment.h"
+#include "gsas/experiment.h"
 #include "stdio_baseline.h"
 
 int main() {
@@ -18,7 +18,7 @@ int main() {
   trov::FilePtr file(std::fopen(name, "rb"));
   if (file == nullptr) return 1;
   trov::InputFile experiment(std::move(file), name);
-  const trov::HistogramTable table = trov::scan_histogram_types(experiment);
+  const trov::HistogramTable table = trov::read_experiment(experiment, trov::ExperimentRecords::kTypes).types;
   for (int h = 1; h <= table.count; ++h) {
     const trov::HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
     if (!type.is_powder()) continue;
@@ -30,7 +30,7 @@ int main() {
     std::FILE* plot = std::fopen(plot_name, "w");
     std::FILE* markers = std::fopen(marker_name, "w");
     if (!profile || !plot || !markers) return 1;
-    trov::bench::stdio_convert(profile, plot, markers, type.positions_in_centidegrees());
+    trov::bench::stdio_convert(profile, plot, markers, type.axis() == trov::Axis::kTwoTheta);
     std::fclose(plot);
     std::fclose(markers);
     std::fclose(profile);

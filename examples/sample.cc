@@ -21,7 +21,7 @@
 #include <numbers>
 #include <vector>
 
-#include "gsas_writer.h"
+#include "testing/gsas_writer.h"
 
 namespace trov::sample {
 

@@ -4,36 +4,24 @@
 #include <cstring>
 #include <string>
 
-#include "conversion/conversion.h"
-#include "fuzz_support.h"
+#include "common/output_file.h"
+#include "plot_files/conversion.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 
 using trov::ProfileBlock;
 
-// An in-memory output file that behaves as a file on disk (a Linux memfd; an
-// open_memstream stream cannot be made unbuffered, as output files are); its
-// text is read back through a second descriptor once the file is closed.
+// An output file held in memory, and the lines it got.
 struct MemoryOutput {
-  int readback = memfd_create("trov-fuzz-output", 0);
+  std::string text;
   trov::OutputFile file;
 
-  explicit MemoryOutput(const char* name) : file(trov::FilePtr(fdopen(dup(readback), "w")), name) {
-    if (readback < 0) std::abort();
-  }
-  ~MemoryOutput() { ::close(readback); }
-  MemoryOutput(const MemoryOutput&) = delete;
-  MemoryOutput& operator=(const MemoryOutput&) = delete;
+  explicit MemoryOutput(const char* name) : file(trov::memory_sink(text), name) {}
 
   std::size_t lines() {
     file.close();
-    std::size_t count = 0;
-    std::array<char, 4096> chunk{};
-    off_t at = 0;
-    for (ssize_t n = 0; (n = pread(readback, chunk.data(), chunk.size(), at)) > 0; at += n) {
-      count += static_cast<std::size_t>(std::count(chunk.data(), chunk.data() + n, '\n'));
-    }
-    return count;
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   }
 };
 
@@ -46,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* profile_bytes = data + trov::kTypeFieldLength;
   const std::size_t profile_size = size - trov::kTypeFieldLength;
 
-  trov::InputFile profile(trov::fuzz::memory_file(profile_bytes, profile_size), "fuzz.p01");
+  trov::InputFile profile(trov::memory_source({reinterpret_cast<const char*>(profile_bytes), profile_size}), "fuzz.p01");
   MemoryOutput plot("fuzz.a01");
   MemoryOutput markers("fuzz.b01");
   trov::convert_histogram(profile, plot.file, markers.file, type);

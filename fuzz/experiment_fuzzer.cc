@@ -1,8 +1,8 @@
 // Fuzzes the experiment reader against an oracle: any bytes, and the record rules applied to them directly.
 #include <cstring>
 
-#include "experiment/experiment.h"
-#include "fuzz_support.h"
+#include "gsas/experiment.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 
@@ -73,8 +73,8 @@ HistogramTable model_table(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  trov::InputFile file(trov::fuzz::memory_file(data, size), "fuzz.exp");
-  const HistogramTable table = trov::scan_histogram_types(file);
+  trov::InputFile file(trov::memory_source({reinterpret_cast<const char*>(data), size}), "fuzz.exp");
+  const HistogramTable table = trov::read_experiment(file, trov::ExperimentRecords::kTypes).types;
   const HistogramTable model = model_table(data, size);
   if (table.count != model.count) trov::fuzz::finding("table count differs from the model");
   for (int i = 0; i < table.count; ++i) {

@@ -9,7 +9,7 @@
 
 #include "common/fatal.h"
 #include "export/export_experiment.h"
-#include "fuzz_support.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
+#include "testing/files.h"
 
 namespace {
 

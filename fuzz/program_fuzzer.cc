@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "common/fatal.h"
-#include "driver/driver.h"
-#include "fuzz_support.h"
+#include "dialogue.h"
+#include "gsas/file_names.h"
+#include "testing/fuzz_support.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   write("f.p01", profile.data(), profile.size());
   write("F.P02", profile.data(), profile.size());
 
-  trov::FilePtr typed = trov::fuzz::memory_file(reinterpret_cast<const std::uint8_t*>(word.data()), word.size());
+  write("typed", word.data(), word.size());
+  trov::FilePtr typed(std::fopen("typed", "rb"));
   try {
     trov::run(typed.get(), g_screen);
   } catch (const trov::Fatal&) {

@@ -1,5 +1,5 @@
 // Tests of profile decoding, plot lines, marker lines and the block loop of the conversion.
-#include "conversion/conversion.h"
+#include "plot_files/conversion.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
-#include "scratch.h"
+#include "testing/failing_source.h"
+#include "testing/files.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {
@@ -156,33 +157,12 @@ TEST(MarkerFile, LinesFollowEachPlotLineInPointOrder) {
   EXPECT_EQ(out.markers, native(" 12.345  2\n 12.345  1\n 14.000  3\n"));
 }
 
-#ifdef __GLIBC__
-// A profile whose reads fail (as a disk would, with EIO) from byte fail_at on.
-struct FailingProfile {
-  std::string bytes;
-  std::size_t fail_at;
-  std::size_t position = 0;
-
-  static ssize_t read(void* cookie, char* buffer, size_t size) {
-    auto* d = static_cast<FailingProfile*>(cookie);
-    if (d->position >= d->fail_at) return -1;
-    std::size_t n = std::min(size, d->fail_at - d->position);
-    std::memcpy(buffer, d->bytes.data() + d->position, n);
-    d->position += n;
-    return static_cast<ssize_t>(n);
-  }
-  InputFile open() {
-    return InputFile(FilePtr(fopencookie(this, "rb", {&FailingProfile::read, nullptr, nullptr, nullptr})), "g.p01");
-  }
-};
-
 TEST(ProfileConversion, ReadErrorStopsWithoutConvertingAStaleBlock) {
   std::vector<ProfilePoint> points(28, ProfilePoint{0, 1, 1, 1, 1, 0});
   // Fails inside the second block's points, and inside its trailing words.
   for (std::size_t fail_at : {std::size_t{600}, std::size_t{506}}) {
     Scratch scratch;
-    FailingProfile device{writer::profile_bytes(points), fail_at};
-    InputFile profile = device.open();
+    InputFile profile(testing::failing_source(writer::profile_bytes(points), fail_at), "g.p01");
     OutputFile plot = scratch.output("g.a01");
     OutputFile markers = scratch.output("g.b01");
     EXPECT_EQ(testing::fatal_message([&] { convert_histogram(profile, plot, markers, type_of("PNT ")); }),
@@ -191,8 +171,6 @@ TEST(ProfileConversion, ReadErrorStopsWithoutConvertingAStaleBlock) {
     EXPECT_EQ(line_count(scratch.read("g.a01")), 14u) << fail_at;
   }
 }
-
-#endif
 
 }  // namespace
 }  // namespace trov

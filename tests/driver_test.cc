@@ -1,13 +1,13 @@
 // Tests of cutting the typed word to EXPNAM, building file names, and the double-click pause.
-#include "driver/driver.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "common/fatal.h"
 #include "common/file_handle.h"
-#include "driver/console_window.h"
+#include "common/utf8.h"
+#include "console_window.h"
+#include "gsas/file_names.h"
 
 namespace trov {
 namespace {

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion.h"
-#include "fixtures.h"
-#include "scratch.h"
+#include "common/version.h"
+#include "plot_files/conversion.h"
+#include "testing/files.h"
+#include "testing/scratch.h"
 
 
 namespace trov {
@@ -22,7 +23,7 @@ using testing::Scratch;
 // "TROV V" and the project version, centred in the 44-character box (the
 // odd blank on the right): for 1.2, 16 blanks before and 17 after.
 std::string title_line() {
-  const std::string title = "TROV V" TROV_VERSION;
+  const std::string title = "TROV V" + std::string(kVersion);
   const std::size_t left = (42 - title.size()) / 2;
   return "*" + std::string(left, ' ') + title + std::string(42 - left - title.size(), ' ') + "*\n";
 }

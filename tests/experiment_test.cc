@@ -1,13 +1,13 @@
 // Tests of the 80-column record reader and the histogram type table, on built and on real files.
-#include "experiment/experiment.h"
+#include "gsas/experiment.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
-#include "scratch.h"
+#include "testing/files.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {
@@ -20,7 +20,7 @@ using testing::Scratch;
 std::vector<std::string> scan(std::string_view bytes) {
   Scratch scratch;
   InputFile file = scratch.input("x.exp", bytes);
-  HistogramTable table = scan_histogram_types(file);
+  HistogramTable table = read_experiment(file, ExperimentRecords::kTypes).types;
   std::vector<std::string> types;
   for (int i = 0; i < table.count; ++i) types.emplace_back(table.entries[static_cast<std::size_t>(i)].code.data());
   return types;

@@ -13,8 +13,8 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
-#include <set>
 #include <map>
+#include <set>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -23,22 +23,21 @@
 #include <nlohmann/json.hpp>
 
 #include "common/fixed_point_format.h"
-#include "export/experiment_info.h"
-#include "fixtures.h"
-#include "scratch.h"
+#include "common/version.h"
+#include "export/export_files.h"
+#include "gsas/d_spacing.h"
+#include "testing/files.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {
 
 using testing::Scratch;
 
-ExperimentInfo read_info(const std::string& path) {
+Experiment read_info(const std::string& path) {
   const std::string bytes = fixtures::read_file(path);
-  Scratch scratch;
-  InputFile types_file = scratch.input("x.exp", bytes);
-  const HistogramTable types = scan_histogram_types(types_file);
-  InputFile file = scratch.input("y.exp", bytes);
-  return read_experiment_info(file, types);
+  InputFile file(memory_source(bytes), "x.exp");
+  return read_experiment(file, ExperimentRecords::kAll);
 }
 
 // The d-spacing at the short end of a histogram's range: the largest 2-theta,
@@ -46,7 +45,7 @@ ExperimentInfo read_info(const std::string& path) {
 std::optional<double> d_at_range_limit(const HistogramInfo& h) {
   if (!h.range_min || !h.range_max) return std::nullopt;
   const DSpacing spacing(h);
-  return axis_of(h.type) == Axis::kTimeOfFlight ? spacing.d(*h.range_min * 1000) : spacing.d(*h.range_max);
+  return h.type.axis() == Axis::kTimeOfFlight ? spacing.d(*h.range_min * 1000) : spacing.d(*h.range_max);
 }
 
 TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemselves) {
@@ -74,7 +73,7 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const ExperimentInfo info = read_info(TROV_TEST_DATA "/exp/" + std::string(c.file));
+    const Experiment info = read_info(TROV_TEST_DATA "/exp/" + std::string(c.file));
     EXPECT_EQ(info.title, c.title);
     EXPECT_EQ(info.reduced_chi2, c.chi2);
     EXPECT_EQ(info.variables, c.variables);
@@ -115,7 +114,7 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
 }
 
 TEST(ExportExperiment, NamesAreReadAsTheyStand) {
-  const ExperimentInfo tof = read_info(TROV_TEST_DATA "/exp/TOF1A-H.EXP");
+  const Experiment tof = read_info(TROV_TEST_DATA "/exp/TOF1A-H.EXP");
   EXPECT_EQ(tof.phase_names, (std::map<int, std::string>{{1, "corundum"}, {2, "Fluorite"}, {3, "Zincite"}}));
   EXPECT_EQ(tof.histograms.at(0).name, "AL2O3/CAF2/ZN0 1-A");
   EXPECT_EQ(tof.histograms.at(31).name, "AL2O3/CAF2/ZN0 1-H");
@@ -429,7 +428,7 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
   struct Case {
     std::initializer_list<std::string> args;
     int status;
-    const char* message;
+    std::string message;
   } cases[] = {
       {{}, 2, "EXPNAM is missing"},
       {{"--histogram", "0", "cpd4"}, 2, "'0' is not a histogram number"},
@@ -439,7 +438,7 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       {{"missing"}, 1, "trov-export: Error opening MISSING.EXP"},
       {{"--histogram", "2", "cpd4"}, 1, "histogram 2 of cpd4.exp is not a powder histogram"},
       {{"cpd4"}, 1, "trov-export: Error opening CPD4.P01"},
-      {{"--version"}, 0, "trov-export " TROV_VERSION},
+      {{"--version"}, 0, "trov-export " + std::string(kVersion)},
       {{"--help"}, 0, "usage: trov-export [-o DIR] [--histogram N]... EXPNAM"},
   };
   for (const Case& c : cases) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "conversion/conversion.h"
+#include "plot_files/conversion.h"
 
 namespace trov {
 namespace {

@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
+#include "testing/files.h"
 #include "sample.h"
-#include "scratch.h"
-#include "sha256.h"
+#include "testing/scratch.h"
+#include "testing/sha256.h"
 
 namespace trov {
 namespace {

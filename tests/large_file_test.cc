@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
-#include "scratch.h"
+#include "testing/files.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "fixtures.h"
-#include "run_trov.h"
-#include "scratch.h"
+#include "testing/files.h"
+#include "testing/run_program.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {

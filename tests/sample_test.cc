@@ -6,10 +6,10 @@
 #include <sstream>
 #include <string>
 
-#include "conversion/conversion.h"
-#include "fixtures.h"
+#include "plot_files/conversion.h"
+#include "testing/files.h"
 #include "sample.h"
-#include "scratch.h"
+#include "testing/scratch.h"
 
 namespace trov {
 namespace {

@@ -1,0 +1,108 @@
+// trov-export: every value of an experiment's powder histograms at full precision, as CSV and JSON.
+#include <cstdio>
+#include <exception>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "common/fatal.h"
+#include "common/version.h"
+#include "export/export_experiment.h"
+
+namespace {
+
+using trov::Fatal;
+
+constexpr const char* kUsage =
+    "usage: trov-export [-o DIR] [--histogram N]... EXPNAM\n"
+    "\n"
+    "Writes, for each powder histogram HH of the experiment EXPNAM (all of them\n"
+    "unless --histogram names some), EXPNAM_HH.csv (every point: position, d, Q,\n"
+    "observed, calculated, difference, sigma, difference/sigma, scale, auxiliary,\n"
+    "fitted) and EXPNAM_HH_ticks.csv (position, d, marker number, phase), and\n"
+    "EXPNAM.json (title, names, instrument constants, ranges, R-factors), every\n"
+    "value at full precision. EXPNAM is found as trov finds it; the files go\n"
+    "beside the experiment, or into DIR.\n"
+    "\n"
+    "  -o, --output DIR   write the files into DIR (made if missing)\n"
+    "  --histogram N      export histogram N only (repeatable)\n"
+    "  -h, --help         show this text\n"
+    "  --version          show the version\n"
+    "\n"
+    "Exit status: 0, 1 for a file that cannot be read or written, 2 for a\n"
+    "mistake on the command line.\n";
+
+// A mistake on the command line: status 2.
+struct UsageError {
+  std::string message;
+};
+
+struct Options {
+  std::string output;
+  std::set<int> histograms;
+  std::string word;
+  bool help = false, version = false;
+};
+
+Options parse(int argc, char** argv) {
+  Options options;
+  bool have_word = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string_view name) -> std::string {
+      if (i + 1 >= argc) throw UsageError{std::string(name) + " needs a value"};
+      return argv[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "-o" || arg == "--output") {
+      options.output = value(arg);
+    } else if (arg.rfind("--output=", 0) == 0) {
+      options.output = std::string(arg.substr(9));
+    } else if (arg == "--histogram" || arg.rfind("--histogram=", 0) == 0) {
+      const std::string text = arg == "--histogram" ? value(arg) : std::string(arg.substr(12));
+      if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(text) < 1) {
+        throw UsageError{"'" + text + "' is not a histogram number (1 to 99)"};
+      }
+      options.histograms.insert(std::stoi(text));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError{"unknown option " + std::string(arg)};
+    } else if (have_word) {
+      throw UsageError{"one EXPNAM only, not also " + std::string(arg)};
+    } else {
+      options.word = arg;
+      have_word = true;
+    }
+  }
+  if (!have_word && !options.help && !options.version) throw UsageError{"EXPNAM is missing"};
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Options options = parse(argc, argv);
+    if (options.help) {
+      std::fputs(kUsage, stdout);
+    } else if (options.version) {
+      std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
+    } else {
+      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms})) {
+        std::printf("%s\n", name.c_str());
+      }
+    }
+    return 0;
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", error.message.c_str());
+    return 2;
+  } catch (const Fatal& error) {
+    std::fprintf(stderr, "trov-export: %s\n", error.what());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "trov-export: %s\n", error.what());
+  }
+  return 1;
+}

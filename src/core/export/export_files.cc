@@ -1,0 +1,237 @@
+// Writes the export's CSV rows straight into block buffers, and its JSON with nlohmann::json.
+#include "export/export_files.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "common/utf8.h"
+#include "gsas/d_spacing.h"
+#include "gsas/profile.h"
+#include "plot_files/conversion.h"
+
+namespace trov {
+
+namespace {
+
+constexpr std::size_t kMaxNumberChars = 32;
+constexpr std::size_t kMaxRowChars = 12 * kMaxNumberChars;
+
+template <typename T>
+char* write_number(char* out, T value) {
+  if (std::isnan(value)) return std::copy_n("nan", 3, out);
+  if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
+  return std::to_chars(out, out + kMaxNumberChars, value).ptr;  // shortest round trip
+}
+
+char* write_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
+
+// A CSV field in UTF-8, quoted when it holds a comma, a quote or a line end.
+std::string csv_field(std::string_view bytes) {
+  std::string text = utf8_text(bytes);
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+void write_line(OutputFile& file, std::string_view line) {
+  char* out = file.reserve(line.size());
+  file.commit(write_text(out, line));
+}
+
+const char* position_header(Axis axis) {
+  switch (axis) {
+    case Axis::kTwoTheta: return "2theta (deg)";
+    case Axis::kTimeOfFlight: return "TOF (us)";
+    case Axis::kEnergy: return "energy (keV)";
+    case Axis::kOther: break;
+  }
+  return "position";
+}
+
+bool is_padding(const unsigned char* bytes) {
+  // Flags and the five values all zero: what fills the last block out.
+  for (std::size_t i = 0; i < 6 * kWordSize; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+class PointWriter {
+ public:
+  PointWriter(OutputFile& points, OutputFile& ticks, const HistogramExport& what)
+      : points_(points), ticks_(ticks), what_(what), spacing_(*what.histogram) {}
+
+  void header() {
+    const Axis axis = what_.histogram->type.axis();
+    std::string line = position_header(axis);
+    if (spacing_.usable()) line += ",d (A),Q (1/A)";
+    line += ",observed,calculated,difference,sigma,difference/sigma,scale,auxiliary,fitted\n";
+    write_line(points_, line);
+    write_line(ticks_, std::string(position_header(axis)) + (spacing_.usable() ? ",d (A)" : "") + ",marker,phase\n");
+  }
+
+  void point(const unsigned char* bytes) {
+    if (is_padding(bytes)) {
+      ++pending_padding_;  // a row only if a real point follows
+      return;
+    }
+    for (; pending_padding_ > 0; --pending_padding_) {
+      static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
+      row(kZero.data());
+    }
+    row(bytes);
+  }
+
+ private:
+  void row(const unsigned char* bytes) {
+    const ProfilePoint p = decode_profile_point(bytes);
+    const float weight = decode_f32_le(bytes + 6 * kWordSize);
+    const double x = axis_position(p, what_.histogram->type);
+    const std::optional<double> d = spacing_.d(x);
+    const double observed = p.observed;
+    const double calculated = p.calculated;
+    const double scale = p.scale;
+    const bool fitted = p.calculated > 0.0f;
+
+    char* const start = points_.reserve(kMaxRowChars);
+    char* out = write_number(start, x);
+    if (spacing_.usable()) {
+      *out++ = ',';
+      if (d) out = write_number(out, *d);
+      *out++ = ',';
+      if (d) out = write_number(out, DSpacing::q(*d));
+    }
+    for (double v : {observed * scale, calculated * scale, (observed - calculated) * scale}) {
+      *out++ = ',';
+      out = write_number(out, v);
+    }
+    *out++ = ',';
+    if (weight > 0.0f && std::isfinite(weight)) {
+      const double root = std::sqrt(static_cast<double>(weight));
+      out = write_number(out, scale / root);
+      *out++ = ',';
+      out = write_number(out, (observed - calculated) * root);
+    } else {
+      *out++ = ',';
+    }
+    *out++ = ',';
+    out = write_number(out, p.scale);
+    *out++ = ',';
+    out = write_number(out, p.auxiliary);
+    *out++ = ',';
+    *out++ = fitted ? '1' : '0';
+    *out++ = '\n';
+    points_.commit(out);
+    if (fitted) tick_rows(x, d, p.marker_flags);
+  }
+
+  // A row for each line of trov's marker file.
+  void tick_rows(double x, const std::optional<double>& d, std::int32_t flags) {
+    for_each_marker(flags, [&](int number) {
+      std::string line;
+      std::array<char, kMaxNumberChars> text{};
+      line.append(text.data(), write_number(text.data(), x));
+      if (spacing_.usable()) {
+        line += ',';
+        if (d) line.append(text.data(), write_number(text.data(), *d));
+      }
+      line += ',' + std::to_string(number) + ',';
+      const auto name = what_.phase_names->find(number);
+      if (name != what_.phase_names->end()) line += csv_field(name->second);
+      line += '\n';
+      write_line(ticks_, line);
+    });
+  }
+
+  OutputFile& points_;
+  OutputFile& ticks_;
+  const HistogramExport& what_;
+  DSpacing spacing_;
+  std::size_t pending_padding_ = 0;
+};
+
+const char* range_unit(Axis axis) {
+  switch (axis) {
+    case Axis::kTwoTheta: return "deg";
+    case Axis::kTimeOfFlight: return "us";
+    case Axis::kEnergy: return "keV";
+    case Axis::kOther: break;
+  }
+  return "";
+}
+
+}  // namespace
+
+void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what) {
+  PointWriter writer(points, ticks, what);
+  writer.header();
+  read_profile_points(
+      profile, [&](const unsigned char* bytes) { writer.point(bytes); },
+      [&] {
+        points.check_written();
+        ticks.check_written();
+      });
+}
+
+std::string experiment_json(const Experiment& info, const std::vector<ExportedHistogram>& histograms) {
+  using Json = nlohmann::ordered_json;
+  Json root = Json::object();
+  if (info.title) root["title"] = utf8_text(*info.title);
+  if (info.reduced_chi2) root["reduced_chi2"] = *info.reduced_chi2;
+  if (info.variables) root["variables"] = *info.variables;
+  Json phases = Json::object();
+  for (const auto& [n, name] : info.phase_names) phases[std::to_string(n)] = utf8_text(name);
+  root["phases"] = phases;
+  Json list = Json::array();
+  for (const ExportedHistogram& e : histograms) {
+    const HistogramInfo& h = *e.histogram;
+    Json item = Json::object();
+    item["number"] = h.number;
+    item["type"] = utf8_text(h.type.code.data());
+    if (h.name) item["name"] = utf8_text(*h.name);
+    const Axis axis = h.type.axis();
+    item["position_unit"] = range_unit(axis);
+    const DSpacing spacing(h);
+    if (spacing.usable()) {
+      Json constants = Json::object();
+      for (const auto& [name, value] : spacing.constants()) constants[name] = value;
+      item["constants"] = constants;
+    }
+    if (h.range_min && h.range_max) {
+      // Stored in milliseconds for time of flight; given here in the position's unit.
+      const double factor = axis == Axis::kTimeOfFlight ? 1000.0 : 1.0;
+      item["range"] = Json{{"min", *h.range_min * factor}, {"max", *h.range_max * factor}};
+    }
+    Json statistics = Json::object();
+    if (h.weighted_r) statistics["wRp"] = *h.weighted_r;
+    if (h.r) statistics["Rp"] = *h.r;
+    if (h.expected_weighted_r) statistics["expected_wR"] = *h.expected_weighted_r;
+    if (h.observations) statistics["observations"] = *h.observations;
+    if (h.sum_w_delta2) statistics["sum_w_delta2"] = *h.sum_w_delta2;
+    if (!statistics.empty()) item["statistics"] = statistics;
+    if (h.reflections || h.reflection_d_min) {
+      Json reflections = Json::object();
+      if (h.reflections) reflections["count"] = *h.reflections;
+      if (h.reflection_d_min) reflections["d_min"] = *h.reflection_d_min;
+      item["reflections"] = reflections;
+    }
+    if (!e.points_file.empty()) {
+      item["points_file"] = utf8_text(e.points_file);
+      item["ticks_file"] = utf8_text(e.ticks_file);
+    }
+    list.push_back(item);
+  }
+  root["histograms"] = list;
+  return root.dump(2) + "\n";
+}
+
+}  // namespace trov

@@ -1,0 +1,118 @@
+// GSAS experiment files (EXPNAM.EXP): the 80-column records, read in one pass into the histogram type table and what trov-export reports.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/input_file.h"
+
+namespace trov {
+
+// An experiment file is a sequence of 80-character records, each followed by
+// LF, CR LF or nothing. docs/formats.md describes the records and the
+// reader's line-end rules in full. The type table comes from the HTYP
+// records: " EXPR  HTYP" in columns 0-10, then twelve 4-character
+// histogram-type fields at columns 14, 19, ..., 69.
+inline constexpr std::size_t kExpRecordLength = 80;
+inline constexpr std::string_view kHtypKey = " EXPR  HTYP";
+inline constexpr std::size_t kTypeFieldsPerRecord = 12;
+inline constexpr std::size_t kFirstTypeColumn = 14;
+inline constexpr std::size_t kTypeFieldLength = 4;
+inline constexpr std::size_t kTypeFieldSpacing = kTypeFieldLength + 1;
+
+// The position axis of a histogram: constant wavelength (2-theta, stored in
+// centidegrees), time of flight, energy dispersive, or none of them.
+enum class Axis { kTwoTheta, kTimeOfFlight, kEnergy, kOther };
+
+// One HTYP field as it stands (trailing blanks kept); a NUL in the record ends
+// it early. Its first character says whether the histogram is a powder one
+// (P), its third the axis (C, T or E).
+struct HistogramType {
+  std::array<char, kTypeFieldLength + 1> code{};
+
+  bool is_powder() const { return code[0] == 'P'; }
+  Axis axis() const {
+    switch (code[2]) {
+      case 'C': return Axis::kTwoTheta;
+      case 'T': return Axis::kTimeOfFlight;
+      case 'E': return Axis::kEnergy;
+      default: return Axis::kOther;
+    }
+  }
+};
+
+// One record: the characters read (0 to 80) and a NUL.
+using ExpRecord = std::array<char, kExpRecordLength + 1>;
+
+// Reads the next record (0 to 80 characters, NUL-terminated) and the line end
+// after it (LF, or CR and the byte after it); file.at_end() then tells whether
+// the record came up short, and a record that came up short is never to be
+// examined. A final record without a line end counts as whole.
+void read_exp_record(ExpRecord& record, InputFile& file);
+
+// Histogram numbers are written with two digits in file names, so at most 99.
+inline constexpr int kMaxHistograms = 99;
+
+// Entries in file order; entry h - 1 describes histogram h. Every non-blank
+// field of an HTYP record is taken, even after a blank one; the blank ends
+// the table after that record, and so does a full table.
+struct HistogramTable {
+  std::array<HistogramType, kMaxHistograms> entries{};
+  int count = 0;
+};
+
+// What the other records say of a histogram (all in the file's 80-column
+// form; a histogram number stands in columns 3-5, the key in 6-11, and what
+// follows starts at column 12):
+//   "HST  n  HNAM  name"                           its name
+//   "HST  n ICONS" then 10-column fields           instrument constants (below)
+//   "HST  n TRNGE" then two 10-column fields       data range (TOF in ms)
+//   "HST  n RPOWD  wRp Rp Nobs Sum(w*d^2) ..."     fit statistics (old files: wRp Rp only)
+//   "HST  n WREXP  expected wR"
+//   "HST  n  NREF  count d-min ..."                reflections and their d limit
+// ICONS fields are fixed 10-column ones (they may run together with no blank
+// between them); the others are read as words.
+// Constant wavelength: ICONS = lambda1, lambda2, zero (centidegrees).
+// Time of flight: ICONS = DIFC, DIFA, zero; TOF = DIFC*d + DIFA*d^2 + zero.
+// Energy dispersive: ICONS's first field is the detector's 2-theta (degrees).
+struct HistogramInfo {
+  int number = 0;
+  HistogramType type;
+  std::optional<std::string> name;
+  std::vector<double> constants;  // the ICONS fields that hold numbers, in order, up to the first that does not
+  std::optional<double> range_min, range_max;  // TRNGE as stored
+  std::optional<double> weighted_r, r, expected_weighted_r, sum_w_delta2;
+  std::optional<long> observations;
+  std::optional<long> reflections;
+  std::optional<double> reflection_d_min;
+};
+
+// The experiment: its type table and, when asked for, the rest:
+//   "      DESCR   title"                          the experiment's title
+//   "CRSn    PNAM  name"                           phase n's name
+//   " REFN GDNFT  Reduced CHI**2 = x for n variables"
+// Records after "ZZZZZZZZZZZZ  Last EXP file record" are the refinement
+// program's history and give nothing but types.
+struct Experiment {
+  HistogramTable types;
+  std::optional<std::string> title;
+  std::optional<double> reduced_chi2;
+  std::optional<long> variables;
+  std::map<int, std::string> phase_names;
+  std::vector<HistogramInfo> histograms;  // one per entry of the type table, in order
+};
+
+// What to read. The converter needs only the types and stops reading once
+// the table is complete (after one record more); trov-export reads on, to
+// the last record.
+enum class ExperimentRecords { kTypes, kAll };
+
+// Reads the file from its start, in one pass. Read errors throw Fatal.
+Experiment read_experiment(InputFile& file, ExperimentRecords what);
+
+}  // namespace trov

@@ -1,0 +1,86 @@
+// Builds an experiment's file names and finds its input files under the typed, upper-case and mixed names.
+#include "gsas/file_names.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "common/fatal.h"
+
+namespace trov {
+
+namespace {
+
+bool ends_folder_part(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+std::string two_digits(int h) { return {static_cast<char>('0' + h / 10 % 10), static_cast<char>('0' + h % 10)}; }
+
+}  // namespace
+
+// GSAS on Windows writes upper-case names, so experiments copied to a
+// case-sensitive file system are still found when typed in lower case, in
+// whatever folder they lie.
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page) {
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+  const NameBuffer typed = path;
+  std::size_t file_part = 0;
+  for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
+    if (ends_folder_part(path[i])) file_part = i + 1;
+    if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
+  }
+  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+  if (file_part > 0) {
+    NameBuffer folders_as_typed = typed;
+    std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
+              folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
+    if (FilePtr file = open_file(folders_as_typed.data(), mode, code_page)) {
+      path = folders_as_typed;
+      return InputFile(std::move(file), path.data());
+    }
+  }
+  throw Fatal(std::string("Error opening ") + path.data());
+}
+
+std::string_view cut_experiment_name(std::string_view word) {
+  std::size_t component = 0;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (ends_folder_part(word[i])) component = i + 1;
+  }
+  std::size_t dot = word.find('.', component);
+  return dot == std::string_view::npos ? word : word.substr(0, dot);
+}
+
+NameBuffer file_name(std::string_view expnam, std::string_view suffix) {
+  // Refused rather than cut: a cut name could open a different experiment.
+  if (expnam.size() > kMaxExpnamLength) {
+    throw Fatal("The experiment name is too long: EXPNAM may have at most " +
+                std::to_string(kMaxExpnamLength) + " characters");
+  }
+  NameBuffer name{};
+  std::memcpy(name.data(), expnam.data(), expnam.size());
+  std::memcpy(name.data() + expnam.size(), suffix.data(), std::min(suffix.size(), kSuffixLength));
+  return name;
+}
+
+NameBuffer histogram_file_name(std::string_view expnam, char letter, int h) {
+  // The table holds at most 99 histograms, so h always has two digits.
+  const std::array<char, kSuffixLength> suffix = {'.', letter, static_cast<char>('0' + h / 10 % 10),
+                                                  static_cast<char>('0' + h % 10)};
+  return file_name(expnam, std::string_view(suffix.data(), suffix.size()));
+}
+
+std::string export_points_name(std::string_view base, int h) { return std::string(base) + "_" + two_digits(h) + ".csv"; }
+
+std::string export_ticks_name(std::string_view base, int h) {
+  return std::string(base) + "_" + two_digits(h) + "_ticks.csv";
+}
+
+std::string export_summary_name(std::string_view base) { return std::string(base) + ".json"; }
+
+}  // namespace trov
