@@ -422,6 +422,26 @@ TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
   EXPECT_NE(scratch.read(base + "_01_ticks.csv").find(",1,25\u00B0C"), std::string::npos);
 }
 
+TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing) {
+  Scratch scratch;
+  scratch.write("data/NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  scratch.write("data/NAC-2015A.P03", writer::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
+  const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                    scratch.path("_stdout"), export_command({"--list", "data/NAC-2015A"}));
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto plan = nlohmann::json::parse(r.out);
+  const std::filesystem::path data = "data";
+  EXPECT_EQ(plan["experiment"], "data/NAC-2015A.EXP");  // as typed, found by the first try
+  EXPECT_EQ(plan["summary"], (data / "NAC-2015A.json").string());
+  ASSERT_EQ(plan["histograms"].size(), 3u);
+  EXPECT_TRUE(plan["histograms"][0]["profile"].is_null());
+  EXPECT_EQ(plan["histograms"][2]["profile"], "data/NAC-2015A.P03");
+  EXPECT_EQ(plan["histograms"][2]["points_file"], (data / "NAC-2015A_03.csv").string());
+  EXPECT_EQ(plan["histograms"][2]["ticks_file"], (data / "NAC-2015A_03_ticks.csv").string());
+  EXPECT_EQ(folder_files(scratch), std::set<std::string>{"data"});
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path("data")), {}), 2);
+}
+
 TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
   Scratch scratch;
   scratch.write("cpd4.exp", fixtures::read_file(TROV_TEST_DATA "/exp/cpd4.exp"));
@@ -439,7 +459,7 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       {{"--histogram", "2", "cpd4"}, 1, "histogram 2 of cpd4.exp is not a powder histogram"},
       {{"cpd4"}, 1, "trov-export: Error opening CPD4.P01"},
       {{"--version"}, 0, "trov-export " + std::string(kVersion)},
-      {{"--help"}, 0, "usage: trov-export [-o DIR] [--histogram N]... EXPNAM"},
+      {{"--help"}, 0, "usage: trov-export [-o DIR] [--histogram N]... [--list] EXPNAM"},
   };
   for (const Case& c : cases) {
     const testing::RunResult r = run_export(scratch, c.args);

@@ -123,7 +123,7 @@ class SampleFigures(unittest.TestCase):
             (["CUT", "1"], 1, "CUT_01.csv line 3 is not a line trov-export writes"),
             (["SAMPLE", "2"], 1, "histogram 2 of SAMPLE.EXP is not a powder histogram"),
             (["SAMPLE", "4"], 1, "SAMPLE.EXP has no histogram 4"),
-            (["MISSING"], 1, "cannot open MISSING.exp"),
+            (["MISSING"], 1, "Error opening MISSING.EXP"),
             (["--frobnicate", "SAMPLE"], 2, "unrecognized arguments: --frobnicate"),
             ([], 2, "EXPNAM is missing ("),
             (["--zoom", "9:1:2", "SAMPLE"], 2, "--zoom must be A:B:N"),

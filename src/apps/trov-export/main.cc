@@ -14,18 +14,20 @@ namespace {
 using trov::Fatal;
 
 constexpr const char* kUsage =
-    "usage: trov-export [-o DIR] [--histogram N]... EXPNAM\n"
+    "usage: trov-export [-o DIR] [--histogram N]... [--list] EXPNAM\n"
     "\n"
     "Writes, for each powder histogram HH of the experiment EXPNAM (all of them\n"
-    "unless --histogram names some), EXPNAM_HH.csv (every point: position, d, Q,\n"
-    "observed, calculated, difference, sigma, difference/sigma, scale, auxiliary,\n"
-    "fitted) and EXPNAM_HH_ticks.csv (position, d, marker number, phase), and\n"
-    "EXPNAM.json (title, names, instrument constants, ranges, R-factors), every\n"
-    "value at full precision. EXPNAM is found as trov finds it; the files go\n"
-    "beside the experiment, or into DIR.\n"
+    "unless --histogram names some), EXPNAM_HH.csv with every point and\n"
+    "EXPNAM_HH_ticks.csv with its reflection ticks, and EXPNAM.json with the\n"
+    "names, instrument constants and statistics, every value at full precision\n"
+    "(the trov-export man page and docs/formats.md list the columns). EXPNAM is\n"
+    "found as trov finds it; the files go beside the experiment, or into DIR,\n"
+    "and replace an earlier export only when all are written.\n"
     "\n"
     "  -o, --output DIR   write the files into DIR (made if missing)\n"
     "  --histogram N      export histogram N only (repeatable)\n"
+    "  --list             write nothing; print, as JSON, the experiment and\n"
+    "                     profile files found and the files an export writes\n"
     "  -h, --help         show this text\n"
     "  --version          show the version\n"
     "\n"
@@ -41,7 +43,7 @@ struct Options {
   std::string output;
   std::set<int> histograms;
   std::string word;
-  bool help = false, version = false;
+  bool help = false, version = false, list = false;
 };
 
 Options parse(int argc, char** argv) {
@@ -57,6 +59,8 @@ Options parse(int argc, char** argv) {
       options.help = true;
     } else if (arg == "--version") {
       options.version = true;
+    } else if (arg == "--list") {
+      options.list = true;
     } else if (arg == "-o" || arg == "--output") {
       options.output = value(arg);
     } else if (arg.rfind("--output=", 0) == 0) {
@@ -90,6 +94,9 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
     } else if (options.version) {
       std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
+    } else if (options.list) {
+      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms})).c_str(),
+                 stdout);
     } else {
       for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms})) {
         std::printf("%s\n", name.c_str());

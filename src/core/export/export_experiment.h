@@ -18,6 +18,25 @@ struct ExportRequest {
 // never ends, and is refused.
 inline constexpr std::uint64_t kMaxExperimentBytes = std::uint64_t{256} << 20;
 
+// The files of an export, as found and as they would be written: what
+// trov-plot asks for (trov-export --list) instead of knowing the rules.
+struct PlannedHistogram {
+  int number = 0;
+  std::string profile;  // the profile file found by the three tries; empty when none was
+  std::string points_file, ticks_file;
+};
+struct ExportPlan {
+  std::string experiment;  // the experiment file found
+  std::string summary;
+  std::vector<PlannedHistogram> histograms;  // those of the request, in order
+};
+// Reads only the experiment's type table; opens each profile to find it.
+// Throws Fatal as export_experiment does, except for a missing profile.
+ExportPlan plan_export(const ExportRequest& request);
+// The plan as JSON text: {"experiment", "summary", "histograms": [{"number",
+// "profile" (null when missing), "points_file", "ticks_file"}]}, names in UTF-8.
+std::string export_plan_json(const ExportPlan& plan);
+
 // Writes the files of the request (docs/formats.md describes them) and
 // returns their names, the summary last. The files appear together or not at
 // all: a run that fails leaves those of an earlier run as they were, and no
