@@ -8,15 +8,14 @@ set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian pa
 install(TARGETS trov trov-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/trov.1 docs/trov-export.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
-# The README as it ships: the project version filled in, and links only to
-# what ships beside it (formats.md, LICENSE); the picture and the developers'
-# guide stay in the source tree.
+# The README as it ships: links only to what ships beside it (formats.md,
+# LICENSE); the picture and the developers' guide stay in the source tree.
 file(READ README.md readme)
 string(REGEX REPLACE "!\\[[^]]*\\]\\([^)]*\\)\n\n" "" readme "${readme}")
 string(REPLACE "[docs/formats.md](docs/formats.md)" "formats.md (beside this file)" readme "${readme}")
 string(REPLACE "[LICENSE](LICENSE)" "the file LICENSE beside this one" readme "${readme}")
 string(REPLACE "[CONTRIBUTING.md](CONTRIBUTING.md)" "CONTRIBUTING.md in the source tree" readme "${readme}")
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/README.md CONTENT "${readme}" @ONLY)
+file(WRITE ${CMAKE_BINARY_DIR}/README.md "${readme}")
 install(FILES ${CMAKE_BINARY_DIR}/README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_PACKAGE_NAME trov)

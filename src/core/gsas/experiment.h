@@ -66,20 +66,10 @@ struct HistogramTable {
   int count = 0;
 };
 
-// What the other records say of a histogram (all in the file's 80-column
-// form; a histogram number stands in columns 3-5, the key in 6-11, and what
-// follows starts at column 12):
-//   "HST  n  HNAM  name"                           its name
-//   "HST  n ICONS" then 10-column fields           instrument constants (below)
-//   "HST  n TRNGE" then two 10-column fields       data range (TOF in ms)
-//   "HST  n RPOWD  wRp Rp Nobs Sum(w*d^2) ..."     fit statistics (old files: wRp Rp only)
-//   "HST  n WREXP  expected wR"
-//   "HST  n  NREF  count d-min ..."                reflections and their d limit
-// ICONS fields are fixed 10-column ones (they may run together with no blank
-// between them); the others are read as words.
-// Constant wavelength: ICONS = lambda1, lambda2, zero (centidegrees).
-// Time of flight: ICONS = DIFC, DIFA, zero; TOF = DIFC*d + DIFA*d^2 + zero.
-// Energy dispersive: ICONS's first field is the detector's 2-theta (degrees).
+// What the other records say of a histogram (docs/formats.md lists the
+// records and their fields). Constant wavelength: constants = lambda1,
+// lambda2, zero (centidegrees); time of flight: DIFC, DIFA, zero; energy
+// dispersive: the detector's 2-theta (degrees).
 struct HistogramInfo {
   int number = 0;
   HistogramType type;
@@ -92,12 +82,8 @@ struct HistogramInfo {
   std::optional<double> reflection_d_min;
 };
 
-// The experiment: its type table and, when asked for, the rest:
-//   "      DESCR   title"                          the experiment's title
-//   "CRSn    PNAM  name"                           phase n's name
-//   " REFN GDNFT  Reduced CHI**2 = x for n variables"
-// Records after "ZZZZZZZZZZZZ  Last EXP file record" are the refinement
-// program's history and give nothing but types.
+// The experiment: its type table and, when asked for, its title, goodness
+// of fit, phase names and what it says of each histogram.
 struct Experiment {
   HistogramTable types;
   std::optional<std::string> title;
