@@ -17,6 +17,7 @@ extern char** environ;
 #endif
 
 #include <cstdlib>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -152,6 +153,20 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   rusage usage{};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {-1, "", 0};
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fixtures::read_file(out_path), usage.ru_maxrss};
+}
+#endif
+
+#if defined(TROV_EXPORT_EXE) || defined(_WIN32)
+// The command that runs this build's trov-export with args (where the build
+// says where it is).
+inline std::vector<std::string> export_command(std::initializer_list<std::string> args) {
+#ifdef _WIN32
+  std::vector<std::string> command = {program_beside_tests("trov-export.exe")};
+#else
+  std::vector<std::string> command = trov_command(TROV_EXPORT_EXE);
+#endif
+  command.insert(command.end(), args);
+  return command;
 }
 #endif
 

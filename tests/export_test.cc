@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <numbers>
 #include <set>
 #include <optional>
 #include <sstream>
@@ -45,7 +46,7 @@ Experiment read_info(const std::string& path) {
 std::optional<double> d_at_range_limit(const HistogramInfo& h) {
   if (!h.range_min || !h.range_max) return std::nullopt;
   const DSpacing spacing(h);
-  return h.type.axis() == Axis::kTimeOfFlight ? spacing.d(*h.range_min * 1000) : spacing.d(*h.range_max);
+  return h.type.axis() == Axis::kTimeOfFlight ? spacing.d(*h.range_min) : spacing.d(*h.range_max);
 }
 
 TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemselves) {
@@ -64,9 +65,9 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
       {"PBSO4X.EXP", "Lead Sulfate RRRR", 6.333, 11, 1, {1.5405, 1.5443, 0.0}, 159.97501, 0.1243, 0.0494, 6000, 780, 0.7821},
       {"GAPO4_XRAY_BAK.EXP", std::nullopt, 1.959, 11, 1, {0.1722, 0.0, 0.0568}, 24.99, 0.0482, 0.0346, 1150, 1662, 0.3978},
       {"NAC-2015A.EXP", "Na2Ca3Al2F14 Powgen 2015A and APS 11BM joint", 13.37, 66, 2, {22581.63, -1.21, 4.41},
-       103.79401, 0.0466, 0.0157, 6823, 4018, 0.2998},
+       103794.01, 0.0466, 0.0157, 6823, 4018, 0.2998},
       // An old file: RPOWD without the number of observations and the sum.
-      {"TOF1A-H.EXP", "TOF CPD-QPRR 1 a-h", 2.276, 463, 3, {5074.11, -2.10, 3.29}, 23.99368, 0.0688, 0.0418,
+      {"TOF1A-H.EXP", "TOF CPD-QPRR 1 a-h", 2.276, 463, 3, {5074.11, -2.10, 3.29}, 23993.68, 0.0688, 0.0418,
        std::nullopt, 269, 0.5903},
       {"cpd4.exp", "Sample 4 Corundum, Magenitite & Zircon", 5.191, 31, 3, {1.5405, 1.5443, -7.568},
        149.98, NAN, NAN, std::nullopt, 400, 0.7937},
@@ -123,31 +124,62 @@ TEST(ExportExperiment, NamesAreReadAsTheyStand) {
   EXPECT_EQ(read_info(TROV_TEST_DATA "/exp/NAC-2015A.EXP").histograms.at(2).name, "NAC /nov12/11bmb_1804");
 }
 
+TEST(ExportExperiment, EveryRecordCountsTheLaterWinsAndNumbersAreReadStrictly) {
+  const std::string bytes = writer::lines(
+      {writer::record(" EXPR  HTYP1  PXC  PNT  PNT "),
+       writer::record("HST  1 RPOWD    0.2000    0.1000   100  400.  0.0  0.0  0"),
+       writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
+       writer::record("HST  2 ICONS   5074.11     -2.10      3.29"),
+       writer::record("HST  2BNKPAR    1.2495   151.000      25.0"),
+       writer::record("HST  2INAME   powgen"),
+       writer::record("HST  2 TRNGE   2.99958  23.99368"),
+       writer::record("HST1e0  HNAM  not histogram 1"),  // numbers in keys are digits only
+       writer::record("HST0x3  HNAM  not histogram 3"),
+       writer::record("CRS2.0  PNAM  not phase 2"),
+       writer::record("CRS3e9  PNAM  not a phase"),
+       writer::record("HST  3  NREF   3e9    0.5"),
+       writer::record("HST  3 TRNGE   1.8e305  2e305"),  // no range rather than an infinite one
+       writer::record("ZZZZZZZZZZZZ  Last EXP file record"),
+       writer::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
+       writer::record("CRS1    PNAM  the later name")},
+      "\r\n");
+  InputFile file(memory_source(bytes), "x.exp");
+  const Experiment e = read_experiment(file, ExperimentRecords::kAll);
+  EXPECT_EQ(e.phase_names, (std::map<int, std::string>{{1, "the later name"}}));
+  ASSERT_EQ(e.histograms.size(), 3u);
+  const HistogramInfo& xray = e.histograms[0];
+  const HistogramInfo& tof = e.histograms[1];
+  EXPECT_EQ(xray.weighted_r, 0.1243);
+  EXPECT_EQ(xray.observations, 6000);
+  EXPECT_EQ(xray.weighted_r_background, 0.15);
+  EXPECT_EQ(xray.r_background, 0.11);
+  EXPECT_FALSE(xray.name || e.histograms[2].name);
+  EXPECT_EQ(DSpacing(xray).constants(), (std::vector<std::pair<std::string, double>>{
+                                            {"lambda1", 1.5405}, {"lambda2", 1.5443}, {"lambda2_ratio", 0.5},
+                                            {"zero", -0.075}}));  // degrees, as the positions
+  EXPECT_EQ(tof.instrument, "powgen");
+  EXPECT_EQ(DSpacing(tof).constants().back(), (std::pair<std::string, double>{"two_theta", 151.0}));
+  EXPECT_EQ(tof.range_min, 2999.58);  // microseconds, from milliseconds without rounding noise
+  EXPECT_EQ(tof.range_max, 23993.68);
+  EXPECT_FALSE(e.histograms[2].reflections || e.histograms[2].range_min || e.histograms[2].range_max);
+  EXPECT_EQ(e.histograms[2].reflection_d_min, 0.5);
+}
+
 TEST(ExportExperiment, EnergyDispersivePositionsGiveDFromTheDetectorAngle) {
   HistogramInfo h;
   h.type.code = {'P', 'X', 'E', ' ', '\0'};
   h.constants = {10.0};
   const DSpacing spacing(h);
   ASSERT_TRUE(spacing.usable());
-  EXPECT_NEAR(*spacing.d(50.0), 12.398 / (2 * 50.0 * std::sin(5.0 * 3.14159265358979323846 / 180)), 1e-12);
+  EXPECT_NEAR(*spacing.d(50.0), 12.398419843320026 / (2 * 50.0 * std::sin(5.0 * std::numbers::pi / 180)), 1e-12);
   EXPECT_FALSE(spacing.d(0.0) || spacing.d(-1.0));
   h.constants.clear();
   EXPECT_FALSE(DSpacing(h).usable());  // no constants: no d, never a guess
 }
 
-std::vector<std::string> export_command(std::initializer_list<std::string> args) {
-#ifdef _WIN32
-  std::vector<std::string> command = {testing::program_beside_tests("trov-export.exe")};
-#else
-  std::vector<std::string> command = testing::trov_command(TROV_EXPORT_EXE);
-#endif
-  command.insert(command.end(), args);
-  return command;
-}
-
 testing::RunResult run_export(const Scratch& scratch, std::initializer_list<std::string> args) {
   return testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
-                              export_command(args), true);
+                              testing::export_command(args), true);
 }
 
 std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
@@ -204,15 +236,21 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
       plot += fixed<7, 3>(f[0]) + " " + fixed<8, 1>(f[3]) + " " + fixed<8, 1>(f[4]) + " " + fixed<8, 1>(f[5]) + " " +
               fixed<11, 4>(f[8]) + " " + fixed<11, 4>(f[9]) + "\n";
       EXPECT_NEAR(std::stod(f[6]), 0.002 * std::sqrt(std::stod(f[3]) / 0.002), 1e-9);  // sigma: sqrt of the counts
-      EXPECT_NEAR(std::stod(f[2]) * std::stod(f[1]), 2 * 3.14159265358979323846, 1e-12);  // Q = 2 pi / d
+      EXPECT_NEAR(std::stod(f[2]) * std::stod(f[1]), 2 * std::numbers::pi, 1e-12);  // Q = 2 pi / d
     }
     EXPECT_EQ(fixtures::native(plot), scratch.read(std::string("NAC-2015A.a") + hh));
     const auto ticks = csv_rows(scratch.read(std::string("out/NAC-2015A_") + hh + "_ticks.csv"));
+    std::size_t unfitted = 0;
     for (std::size_t i = 1; i < ticks.size(); ++i) {
       const auto& f = ticks[i];
-      marks += fixed<7, 3>(f[0]) + (f[2].size() == 1 ? "  " : " ") + f[2] + "\n";
       EXPECT_EQ(f[3], f[2] == "2" ? "CaF2" : "NAC");
+      if (f[4] == "0") {
+        ++unfitted;  // a tick on an excluded point: not in the marker file
+        continue;
+      }
+      marks += fixed<7, 3>(f[0]) + (f[2].size() == 1 ? "  " : " ") + f[2] + "\n";
     }
+    EXPECT_EQ(unfitted, 2u);  // points 0 to 2 are excluded, and point 0 holds two ticks
     EXPECT_EQ(fixtures::native(marks), scratch.read(std::string("NAC-2015A.b") + hh));
   }
 
@@ -323,7 +361,7 @@ TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
     before["garnet.p01"] = scratch.read("garnet.p01");
     c.apply(scratch);
     std::vector<std::string> command = c.prefix;
-    for (const std::string& word : export_command({"garnet"})) command.push_back(word);
+    for (const std::string& word : testing::export_command({"garnet"})) command.push_back(word);
     const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
                                                       scratch.path("_stdout"), command, true);
     EXPECT_EQ(r.status, 1);
@@ -356,7 +394,7 @@ TEST(ExportProgram, AnInterruptedExportLeavesThePreviousOneUntouched) {
     std::filesystem::remove(scratch.path("garnet.p01"));
     ASSERT_EQ(mkfifo(scratch.path("garnet.p01").c_str(), 0600), 0);
     const pid_t pid = testing::start_in(scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
-                                        export_command({"garnet"}), true);
+                                        testing::export_command({"garnet"}), true);
     ASSERT_GT(pid, 0);
     int pipe = -1;
     for (int tries = 0; pipe < 0 && tries < 2000; ++tries) {  // until the export opens it, 20 s at most
@@ -427,7 +465,7 @@ TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing
   scratch.write("data/NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
   scratch.write("data/NAC-2015A.P03", writer::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
   const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
-                                                    scratch.path("_stdout"), export_command({"--list", "data/NAC-2015A"}));
+                                                    scratch.path("_stdout"), testing::export_command({"--list", "data/NAC-2015A"}));
   ASSERT_EQ(r.status, 0) << r.out;
   const auto plan = nlohmann::json::parse(r.out);
   const std::filesystem::path data = "data";
@@ -449,9 +487,33 @@ TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path("data")), {}), 2);
 }
 
+TEST(ExportProgram, TwoThetaIsTheStoredValueOverAHundred) {
+  Scratch scratch;
+  scratch.write("g.exp", writer::record(" EXPR  HTYP1  PXC ") + "\n");
+  // 1000.75 centidegrees is 10.0075 degrees; times the float 0.01, as the
+  // plot file takes it, 10.00749978, which prints 10.007 there.
+  scratch.write("g.p01", writer::profile_bytes({{0, 1000.0f, 1, 1, 1, 0}, {0, 1000.75f, 1, 1, 1, 0},
+                                                {0, 1002.5f, 1, 1, 1, 0}}));
+  ASSERT_EQ(scratch.run_trov("g\n").status, 0);
+  ASSERT_EQ(run_export(scratch, {"g"}).status, 0);
+  const auto rows = csv_rows(scratch.read("g_01.csv"));
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[1][0], "10");
+  EXPECT_EQ(rows[2][0], "10.0075");
+  EXPECT_EQ(rows[3][0], "10.025");
+  const std::string csv_at_three_places = fixed<7, 3>(rows[2][0]);
+  EXPECT_EQ(csv_at_three_places, " 10.008");  // across the plot file's rounding boundary:
+  std::istringstream plot(scratch.read("g.a01"));
+  std::string line;
+  std::getline(plot, line);
+  std::getline(plot, line);
+  EXPECT_EQ(line.substr(0, 7), " 10.007");
+}
+
 TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
   Scratch scratch;
   scratch.write("cpd4.exp", fixtures::read_file(TROV_TEST_DATA "/exp/cpd4.exp"));
+  scratch.write("empty.exp", "");
   struct Case {
     std::initializer_list<std::string> args;
     int status;
@@ -465,6 +527,7 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       {{"missing"}, 1, "trov-export: Error opening MISSING.EXP"},
       {{"--histogram", "2", "cpd4"}, 1, "histogram 2 of cpd4.exp is not a powder histogram"},
       {{"cpd4"}, 1, "trov-export: Error opening CPD4.P01"},
+      {{"empty"}, 1, "trov-export: empty.exp lists no powder histogram"},
       {{"--version"}, 0, "trov-export " + std::string(kVersion)},
       {{"--help"}, 0, "usage: trov-export [-o DIR] [--histogram N]... [--list] EXPNAM"},
   };

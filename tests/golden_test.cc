@@ -156,6 +156,29 @@ std::vector<Case> cases() {
          s.write("missing.p01", writer::profile_bytes(random_points(20)));
        },
        "missing\n"},
+      // Instrument constants for every axis, so that d and Q are computed
+      // on special and random positions; names in Windows-1252 and UTF-8.
+      {"constants",
+       [](const Scratch& s) {
+         s.write("constants.exp",
+                 writer::lines({writer::record("      DESCR   Golden constants at 25\xB0" "C"),
+                                writer::htyp_record(1, {"PXC ", "PNT ", "PXE ", "PXC "}),
+                                writer::record("CRS1    PNAM  \xC5ngstr\xF6m phase"),
+                                writer::record("CRS2    PNAM  caf\xC3\xA9, \"quoted\""),
+                                writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
+                                writer::record("HST  2 ICONS   5074.11     -2.10      3.29"),
+                                writer::record("HST  2BNKPAR    1.2495   151.000"),
+                                writer::record("HST  3 ICONS     10.00"),
+                                writer::record("HST  4 ICONS  0.413909  0.000000      0.00"),
+                                writer::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
+                                writer::record("HST  2 TRNGE   2.99958  23.99368")},
+                               "\r\n"));
+         s.write("constants.p01", writer::profile_bytes(special_points()));
+         s.write("constants.p02", writer::profile_bytes(random_points(2000)));
+         s.write("constants.p03", writer::profile_bytes(random_points(2001)));
+         s.write("constants.p04", writer::profile_bytes(special_points()));
+       },
+       "constants\n"},
   };
 }
 
@@ -180,6 +203,13 @@ std::map<std::string, std::string> digests_of(const Case& c) {
   const testing::RunResult r = scratch.run_trov(c.word);
   std::map<std::string, std::string> digests;
   digests["stdout"] = testing::sha256_hex(without_cr_before_lf(r.out) + "\nstatus " + std::to_string(r.status));
+  // Then trov-export on the same files: its CSV and JSON files join the
+  // folder, and what it said (standard output and error) is digested too.
+  const std::string word(c.word, std::string_view(c.word).find('\n'));
+  const testing::RunResult e = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                    scratch.path("_export"), testing::export_command({word}), true);
+  digests["export stdout"] =
+      testing::sha256_hex(without_cr_before_lf(e.out) + "\nstatus " + std::to_string(e.status));
   for (const auto& entry : fs::directory_iterator(scratch.path())) {
     const std::string name = entry.path().filename().string();
     const bool output = name.size() > 4 && (name[name.size() - 3] == 'a' || name[name.size() - 3] == 'b');

@@ -1,6 +1,8 @@
 // trov-export: every value of an experiment's powder histograms at full precision, as CSV and JSON.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <new>
 #include <set>
 #include <string>
 #include <string_view>
@@ -108,8 +110,13 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const Fatal& error) {
     std::fprintf(stderr, "trov-export: %s\n", error.what());
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "trov-export: %s\n", error.what());
+  } catch (const std::bad_alloc&) {
+    std::fputs("trov-export: not enough memory; no file was changed\n", stderr);
+  } catch (const std::filesystem::filesystem_error& error) {
+    std::fprintf(stderr, "trov-export: Error with the folder or file %s; no file was changed\n", error.path1().string().c_str());
+  } catch (const std::exception&) {
+    // A library's own words would mean nothing to the user; every file is as it was.
+    std::fputs("trov-export: an unexpected error ended the export; no file was changed\n", stderr);
   }
   return 1;
 }

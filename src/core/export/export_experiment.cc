@@ -50,7 +50,11 @@ ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, cons
   const fs::path folder = request.folder.empty() ? typed.parent_path() : fs::path(request.folder);
   const std::string base = typed.filename().string();
   plan.summary = (folder / export_summary_name(base)).string();
-  for (int h : histograms_to_export(request, types, experiment_name)) {
+  const std::vector<int> wanted = histograms_to_export(request, types, experiment_name);
+  // An empty file, one of other records or of single-crystal histograms only:
+  // said, rather than an export of nothing that looks like success.
+  if (wanted.empty()) throw Fatal(std::string(experiment_name) + " lists no powder histogram");
+  for (int h : wanted) {
     PlannedHistogram& histogram = plan.histograms.emplace_back();
     histogram.number = h;
     histogram.points_file = (folder / export_points_name(base, h)).string();

@@ -2,30 +2,29 @@
 #include "export/export_files.h"
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include <nlohmann/json.hpp>
 
+#include "common/shortest_format.h"
 #include "common/utf8.h"
 #include "gsas/d_spacing.h"
 #include "gsas/profile.h"
-#include "plot_files/conversion.h"
 
 namespace trov {
 
 namespace {
 
-constexpr std::size_t kMaxNumberChars = 32;
+constexpr std::size_t kMaxNumberChars = kMaxShortestChars;
 constexpr std::size_t kMaxRowChars = 12 * kMaxNumberChars;
 
 template <typename T>
 char* write_number(char* out, T value) {
   if (std::isnan(value)) return std::copy_n("nan", 3, out);
   if (std::isinf(value)) return value < 0 ? std::copy_n("-inf", 4, out) : std::copy_n("inf", 3, out);
-  return std::to_chars(out, out + kMaxNumberChars, value).ptr;  // shortest round trip
+  return format_shortest(out, value);
 }
 
 char* write_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
@@ -57,6 +56,14 @@ const char* position_header(Axis axis) {
   return "position";
 }
 
+// x of a point at full precision: a constant-wavelength position is stored
+// in centidegrees, and is the stored value / 100 in double (the plot file's
+// rule, times the single-precision 0.01, would carry that float's 2e-8 error).
+double export_position(const ProfilePoint& point, const HistogramType& type) {
+  const double stored = point.position;
+  return type.axis() == Axis::kTwoTheta ? stored / 100.0 : stored;
+}
+
 bool is_padding(const unsigned char* bytes) {
   // Flags and the five values all zero: what fills the last block out.
   for (std::size_t i = 0; i < 6 * kWordSize; ++i) {
@@ -76,7 +83,8 @@ class PointWriter {
     if (spacing_.usable()) line += ",d (A),Q (1/A)";
     line += ",observed,calculated,difference,sigma,difference/sigma,scale,auxiliary,fitted\n";
     write_line(points_, line);
-    write_line(ticks_, std::string(position_header(axis)) + (spacing_.usable() ? ",d (A)" : "") + ",marker,phase\n");
+    write_line(ticks_,
+               std::string(position_header(axis)) + (spacing_.usable() ? ",d (A)" : "") + ",marker,phase,fitted\n");
   }
 
   void point(const unsigned char* bytes) {
@@ -95,7 +103,7 @@ class PointWriter {
   void row(const unsigned char* bytes) {
     const ProfilePoint p = decode_profile_point(bytes);
     const float weight = decode_f32_le(bytes + 6 * kWordSize);
-    const double x = axis_position(p, what_.histogram->type);
+    const double x = export_position(p, what_.histogram->type);
     const std::optional<double> d = spacing_.d(x);
     const double observed = p.observed;
     const double calculated = p.calculated;
@@ -131,11 +139,12 @@ class PointWriter {
     *out++ = fitted ? '1' : '0';
     *out++ = '\n';
     points_.commit(out);
-    if (fitted) tick_rows(x, d, p.marker_flags);
+    tick_rows(x, d, p.marker_flags, fitted);
   }
 
-  // A row for each line of trov's marker file.
-  void tick_rows(double x, const std::optional<double>& d, std::int32_t flags) {
+  // A row for each reflection marked at the point; those of fitted points are
+  // the lines of trov's marker file.
+  void tick_rows(double x, const std::optional<double>& d, std::int32_t flags, bool fitted) {
     for_each_marker(flags, [&](int number) {
       std::string line;
       std::array<char, kMaxNumberChars> text{};
@@ -147,7 +156,7 @@ class PointWriter {
       line += ',' + std::to_string(number) + ',';
       const auto name = what_.phase_names->find(number);
       if (name != what_.phase_names->end()) line += csv_field(name->second);
-      line += '\n';
+      line += fitted ? ",1\n" : ",0\n";
       write_line(ticks_, line);
     });
   }
@@ -196,8 +205,11 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
     const HistogramInfo& h = *e.histogram;
     Json item = Json::object();
     item["number"] = h.number;
-    item["type"] = utf8_text(h.type.code.data());
+    std::string type = utf8_text(h.type.code.data());
+    type.erase(type.find_last_not_of(' ') + 1);  // the field's padding
+    item["type"] = type;
     if (h.name) item["name"] = utf8_text(*h.name);
+    if (h.instrument) item["instrument"] = utf8_text(*h.instrument);
     const Axis axis = h.type.axis();
     item["position_unit"] = range_unit(axis);
     const DSpacing spacing(h);
@@ -207,9 +219,7 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
       item["constants"] = constants;
     }
     if (h.range_min && h.range_max) {
-      // Stored in milliseconds for time of flight; given here in the position's unit.
-      const double factor = axis == Axis::kTimeOfFlight ? 1000.0 : 1.0;
-      item["range"] = Json{{"min", *h.range_min * factor}, {"max", *h.range_max * factor}};
+      item["range"] = Json{{"min", *h.range_min}, {"max", *h.range_max}};
     }
     Json statistics = Json::object();
     if (h.weighted_r) statistics["wRp"] = *h.weighted_r;
@@ -217,6 +227,11 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
     if (h.expected_weighted_r) statistics["expected_wR"] = *h.expected_weighted_r;
     if (h.observations) statistics["observations"] = *h.observations;
     if (h.sum_w_delta2) statistics["sum_w_delta2"] = *h.sum_w_delta2;
+    if (h.sum_w_delta2 && h.observations && *h.observations > 0) {
+      statistics["chi2"] = *h.sum_w_delta2 / static_cast<double>(*h.observations);
+    }
+    if (h.weighted_r_background) statistics["wRp_background"] = *h.weighted_r_background;
+    if (h.r_background) statistics["Rp_background"] = *h.r_background;
     if (!statistics.empty()) item["statistics"] = statistics;
     if (h.reflections || h.reflection_d_min) {
       Json reflections = Json::object();

@@ -2,25 +2,32 @@
 #include "gsas/d_spacing.h"
 
 #include <cmath>
-#include <numbers>
+
+#include "common/sine.h"
 
 namespace trov {
 
 namespace {
 
-constexpr double kDegree = std::numbers::pi / 180.0;
+// hc in keV angstrom (CODATA 2018, exact in the SI since 2019): E = hc / lambda.
+constexpr double kPlanckTimesLight = 12.398419843320026;
 
 }  // namespace
 
 DSpacing::DSpacing(const HistogramInfo& histogram) : axis_(histogram.type.axis()) {
   const std::vector<double>& c = histogram.constants;
   switch (axis_) {
-    case Axis::kTwoTheta:  // d = lambda1 / (2 sin theta), 2-theta less the zero (centidegrees)
+    case Axis::kTwoTheta:  // d = lambda1 / (2 sin theta), 2-theta less the zero (stored in centidegrees)
       if (c.size() >= 3 && c[0] > 0) {
         usable_ = true;
         a_ = c[0];
         zero_ = c[2] / 100.0;
-        named_ = {{"lambda1", c[0]}, {"lambda2", c[1]}, {"zero", c[2]}};
+        named_ = {{"lambda1", c[0]}};
+        if (c[1] != 0) {  // none for a single wavelength
+          named_.emplace_back("lambda2", c[1]);
+          if (histogram.lambda2_ratio) named_.emplace_back("lambda2_ratio", *histogram.lambda2_ratio);
+        }
+        named_.emplace_back("zero", zero_);  // in degrees, as positions are
       }
       break;
     case Axis::kTimeOfFlight:  // TOF = DIFC d + DIFA d^2 + zero
@@ -30,12 +37,13 @@ DSpacing::DSpacing(const HistogramInfo& histogram) : axis_(histogram.type.axis()
         b_ = c[1];
         zero_ = c[2];
         named_ = {{"difc", c[0]}, {"difa", c[1]}, {"zero", c[2]}};
+        if (histogram.bank_two_theta) named_.emplace_back("two_theta", *histogram.bank_two_theta);
       }
       break;
-    case Axis::kEnergy:  // d = 12.398 / (2 E sin theta), theta half the detector's 2-theta
+    case Axis::kEnergy:  // d = hc / (2 E sin theta), theta half the detector's 2-theta
       if (!c.empty() && c[0] > 0) {
         usable_ = true;
-        a_ = 12.398 / (2 * std::sin(c[0] / 2 * kDegree));
+        a_ = kPlanckTimesLight / (2 * sin_degrees(c[0] / 2));
         named_ = {{"two_theta", c[0]}};
       }
       break;
@@ -48,7 +56,7 @@ std::optional<double> DSpacing::d(double position) const {
   double d = 0;
   switch (axis_) {
     case Axis::kTwoTheta: {
-      const double sine = std::sin((position - zero_) / 2 * kDegree);
+      const double sine = sin_degrees((position - zero_) / 2);
       if (!(sine > 0)) return std::nullopt;
       d = a_ / (2 * sine);
       break;

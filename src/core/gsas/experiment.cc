@@ -1,7 +1,10 @@
 // Reads the 80-column experiment records in one pass: the HTYP type table, and names, constants and statistics from the untidy fields of real files.
 #include "gsas/experiment.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <sstream>
 
@@ -40,11 +43,11 @@ HistogramType type_field(const ExpRecord& record, std::size_t field) {
   return type;
 }
 
-constexpr std::string_view kLastRecord = "ZZZZZZZZZZZZ";
 constexpr std::size_t kHstKeyColumn = 6;
 constexpr std::size_t kHstDataColumn = 12;
 constexpr std::size_t kNameColumn = 14;
 constexpr std::size_t kConstantWidth = 10;
+constexpr std::size_t kRatioColumn = 67;
 
 std::string trimmed(std::string_view text) {
   const std::size_t first = text.find_first_not_of(' ');
@@ -52,19 +55,81 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
-// A whole word as a number, or nullopt ("A", "Y", "**").
-std::optional<double> number(const std::string& word) {
-  if (word.empty()) return std::nullopt;
-  char* end = nullptr;
-  const double value = std::strtod(word.c_str(), &end);
-  if (end != word.c_str() + word.size() || !std::isfinite(value)) return std::nullopt;
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A field as Fortran writes a real: an optional sign, digits with at most one
+// point (".51919" and "59994." too), an optional exponent (E or D, then
+// optional sign and digits). Anything else ("A", "**", "0x3", "inf", "1 2")
+// is no number. Up to 18 significant digits and a power of ten up to 22
+// (every field of a real file) the value is formed exactly and rounded once,
+// so it is the same double on every machine; longer ones go to strtod. shift
+// (0 to 22) multiplies by a power of ten first, exactly ("207.56944" ms are
+// 207569.44 us, not 207569.43999999997).
+std::optional<double> number(std::string_view word, int shift = 0) {
+  constexpr std::array<double, 23> kPowers = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
+  std::size_t i = 0;
+  const bool negative = !word.empty() && word[0] == '-';
+  if (!word.empty() && (word[0] == '-' || word[0] == '+')) ++i;
+  std::uint64_t mantissa = 0;
+  int exponent = 0;
+  bool digits = false;
+  bool exact = true;
+  bool point = false;
+  for (; i < word.size() && (is_digit(word[i]) || (word[i] == '.' && !point)); ++i) {
+    if (word[i] == '.') {
+      point = true;
+      continue;
+    }
+    digits = true;
+    if (mantissa < 100000000000000000) {  // 10^17: room for one more digit
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(word[i] - '0');
+      if (point) --exponent;
+    } else {
+      if (word[i] != '0') exact = false;
+      if (!point) ++exponent;
+    }
+  }
+  if (!digits) return std::nullopt;
+  if (i < word.size() && (word[i] == 'E' || word[i] == 'e' || word[i] == 'D' || word[i] == 'd')) {
+    ++i;
+    const bool down = i < word.size() && word[i] == '-';
+    if (i < word.size() && (word[i] == '-' || word[i] == '+')) ++i;
+    if (i == word.size()) return std::nullopt;
+    int power = 0;
+    for (; i < word.size() && is_digit(word[i]); ++i) power = std::min(power * 10 + (word[i] - '0'), 9999);
+    exponent += down ? -power : power;
+  }
+  if (i != word.size()) return std::nullopt;
+  exponent += shift;
+  double value = 0;
+  if (exact && mantissa <= kMaxExactMantissa && exponent >= -22 && exponent <= 22) {
+    const double m = static_cast<double>(mantissa);
+    value = exponent >= 0 ? m * kPowers[static_cast<std::size_t>(exponent)]
+                          : m / kPowers[static_cast<std::size_t>(-exponent)];
+    if (negative) value = -value;
+  } else {
+    std::string text(word);
+    std::replace(text.begin(), text.end(), 'D', 'E');
+    std::replace(text.begin(), text.end(), 'd', 'e');
+    value = std::strtod(text.c_str(), nullptr) * kPowers[static_cast<std::size_t>(shift)];
+  }
+  if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 
-std::optional<long> whole_number(const std::string& word) {
-  const std::optional<double> value = number(word);
-  if (!value || *value != std::floor(*value) || std::fabs(*value) > 1e15) return std::nullopt;
-  return static_cast<long>(*value);
+// A count or a number in a key: digits only, an optional sign, up to 18 of
+// them ("1e0", "0x3", "2.0" and "3e9" are none).
+std::optional<long long> whole_number(std::string_view word) {
+  std::size_t i = !word.empty() && (word[0] == '-' || word[0] == '+') ? 1 : 0;
+  if (i == word.size() || word.size() - i > 18) return std::nullopt;
+  long long value = 0;
+  for (; i < word.size(); ++i) {
+    if (!is_digit(word[i])) return std::nullopt;
+    value = value * 10 + (word[i] - '0');
+  }
+  return word[0] == '-' ? -value : value;
 }
 
 std::vector<std::string> words(std::string_view text) {
@@ -74,26 +139,34 @@ std::vector<std::string> words(std::string_view text) {
   return out;
 }
 
+std::optional<double> real(std::string_view word) { return number(word); }
+
 template <typename T>
 std::optional<T> word_at(const std::vector<std::string>& list, std::size_t i,
-                         std::optional<T> (*parse)(const std::string&)) {
+                         std::optional<T> (*parse)(std::string_view)) {
   return i < list.size() ? parse(list[i]) : std::nullopt;
 }
 
 // "HST  n KEY": the histogram number of columns 3-5, or 0.
 int histogram_number(std::string_view record) {
   if (record.substr(0, 3) != "HST") return 0;
-  const std::optional<long> n = whole_number(trimmed(record.substr(3, 3)));
+  const std::optional<long long> n = whole_number(trimmed(record.substr(3, 3)));
   return n && *n >= 1 && *n <= kMaxHistograms ? static_cast<int>(*n) : 0;
 }
 
-void read_histogram_record(std::string_view record, HistogramInfo& h) {
+// TRNGE's two words, read once the histogram's axis is known.
+using RangeWords = std::array<std::string, 2>;
+
+void read_histogram_record(std::string_view record, HistogramInfo& h, RangeWords& range) {
   const std::string key = trimmed(record.substr(kHstKeyColumn, kHstDataColumn - kHstKeyColumn));
   const std::string_view data = record.substr(kHstDataColumn);
   const std::vector<std::string> list = words(data);
   if (key == "HNAM") {
     const std::string name = trimmed(record.substr(kNameColumn));
     if (!name.empty()) h.name = name;
+  } else if (key == "INAME") {
+    const std::string name = trimmed(data);
+    if (!name.empty()) h.instrument = name;
   } else if (key == "ICONS") {
     h.constants.clear();
     for (std::size_t at = 0; at + kConstantWidth <= data.size(); at += kConstantWidth) {
@@ -101,19 +174,30 @@ void read_histogram_record(std::string_view record, HistogramInfo& h) {
       if (!value) break;
       h.constants.push_back(*value);
     }
+    // Constant wavelength: after lambda1, lambda2, zero, a 10-column field,
+    // the polarisation (10) and its type (5 columns) comes the lambda2/lambda1
+    // intensity ratio.
+    h.lambda2_ratio = number(trimmed(data.substr(kRatioColumn - kHstDataColumn, kConstantWidth)));
+  } else if (key == "BNKPAR") {
+    h.bank_two_theta = word_at<double>(list, 1, real);  // after the secondary flight path
   } else if (key == "TRNGE") {
-    h.range_min = word_at<double>(list, 0, number);
-    h.range_max = word_at<double>(list, 1, number);
+    range = {list.size() > 0 ? list[0] : "", list.size() > 1 ? list[1] : ""};
   } else if (key == "RPOWD") {
-    h.weighted_r = word_at<double>(list, 0, number);
-    h.r = word_at<double>(list, 1, number);
-    h.observations = word_at<long>(list, 2, whole_number);
-    h.sum_w_delta2 = word_at<double>(list, 3, number);
+    h.weighted_r = word_at<double>(list, 0, real);
+    h.r = word_at<double>(list, 1, real);
+    h.observations = word_at<long long>(list, 2, whole_number);
+    h.sum_w_delta2 = word_at<double>(list, 3, real);
+    // Then wRp and Rp of the background-subtracted profile; 0 where the
+    // refinement did not compute them.
+    h.weighted_r_background = word_at<double>(list, 4, real);
+    h.r_background = word_at<double>(list, 5, real);
+    if (h.weighted_r_background == 0.0) h.weighted_r_background.reset();
+    if (h.r_background == 0.0) h.r_background.reset();
   } else if (key == "WREXP") {
-    h.expected_weighted_r = word_at<double>(list, 0, number);
+    h.expected_weighted_r = word_at<double>(list, 0, real);
   } else if (key == "NREF") {
-    h.reflections = word_at<long>(list, 0, whole_number);
-    h.reflection_d_min = word_at<double>(list, 1, number);
+    h.reflections = word_at<long long>(list, 0, whole_number);
+    h.reflection_d_min = word_at<double>(list, 1, real);
   }
 }
 
@@ -133,14 +217,14 @@ Experiment read_experiment(InputFile& file, ExperimentRecords what) {
   HistogramTable& table = experiment.types;
   // Histogram records may come before the HTYP records that number them.
   std::vector<HistogramInfo> infos(kMaxHistograms);
+  std::vector<RangeWords> ranges(kMaxHistograms);
   bool types_complete = false;
-  bool history = false;  // past the last record of the refinement's own
   ExpRecord buffer;
   // A record whose read came up short is never examined, so every record
   // examined holds all 80 characters (a NUL ends the text early).
   for (read_exp_record(buffer, file); !file.at_end(); read_exp_record(buffer, file)) {
     types_complete = types_complete || table.count == kMaxHistograms;
-    if (types_complete && (what == ExperimentRecords::kTypes || history)) break;
+    if (types_complete && what == ExperimentRecords::kTypes) break;
     if (!types_complete && is_htyp_record(buffer)) {
       for (std::size_t field = 0; field < kTypeFieldsPerRecord; ++field) {
         HistogramType type = type_field(buffer, field);
@@ -151,20 +235,21 @@ Experiment read_experiment(InputFile& file, ExperimentRecords what) {
         }
       }
     }
-    if (what == ExperimentRecords::kTypes || history) continue;
+    if (what == ExperimentRecords::kTypes) continue;
     std::string record(buffer.data());
     record.resize(kExpRecordLength, ' ');  // what follows a NUL reads as blank
-    if (record.compare(0, kLastRecord.size(), kLastRecord) == 0) {
-      history = true;
-    } else if (const int h = histogram_number(record); h != 0) {
-      read_histogram_record(record, infos[static_cast<std::size_t>(h - 1)]);
+    // Every record counts, those after "ZZZZZZZZZZZZ  Last EXP file record"
+    // too (the least-squares program appends live ones there); a later
+    // record of the same key replaces an earlier one.
+    if (const int h = histogram_number(record); h != 0) {
+      read_histogram_record(record, infos[static_cast<std::size_t>(h - 1)], ranges[static_cast<std::size_t>(h - 1)]);
     } else if (record.compare(0, 11, "      DESCR") == 0) {
       const std::string title = trimmed(std::string_view(record).substr(kNameColumn));
       if (!title.empty()) experiment.title = title;
     } else if (record.compare(0, 3, "CRS") == 0 && record.compare(8, 4, "PNAM") == 0) {
-      const std::optional<long> n = whole_number(trimmed(std::string_view(record).substr(3, 5)));
+      const std::optional<long long> n = whole_number(trimmed(std::string_view(record).substr(3, 5)));
       const std::string name = trimmed(std::string_view(record).substr(kNameColumn));
-      if (n && *n >= 1 && !name.empty()) experiment.phase_names[static_cast<int>(*n)] = name;
+      if (n && *n >= 1 && *n <= 99999 && !name.empty()) experiment.phase_names[static_cast<int>(*n)] = name;
     } else if (record.compare(0, 11, " REFN GDNFT") == 0) {
       read_goodness_of_fit(record, experiment);
     }
@@ -174,6 +259,11 @@ Experiment read_experiment(InputFile& file, ExperimentRecords what) {
       HistogramInfo& info = infos[static_cast<std::size_t>(h - 1)];
       info.number = h;
       info.type = table.entries[static_cast<std::size_t>(h - 1)];
+      // Stored in milliseconds for time of flight, in the position's unit otherwise.
+      const int shift = info.type.axis() == Axis::kTimeOfFlight ? 3 : 0;
+      const RangeWords& range = ranges[static_cast<std::size_t>(h - 1)];
+      info.range_min = number(range[0], shift);
+      info.range_max = number(range[1], shift);
       experiment.histograms.push_back(std::move(info));
     }
   }

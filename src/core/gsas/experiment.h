@@ -74,11 +74,15 @@ struct HistogramInfo {
   int number = 0;
   HistogramType type;
   std::optional<std::string> name;
+  std::optional<std::string> instrument;
   std::vector<double> constants;  // the ICONS fields that hold numbers, in order, up to the first that does not
-  std::optional<double> range_min, range_max;  // TRNGE as stored
+  std::optional<double> lambda2_ratio;   // constant wavelength: lambda2's intensity / lambda1's
+  std::optional<double> bank_two_theta;  // time of flight: the detector bank's 2-theta (degrees)
+  std::optional<double> range_min, range_max;  // TRNGE, in the position's unit (microseconds for time of flight)
   std::optional<double> weighted_r, r, expected_weighted_r, sum_w_delta2;
-  std::optional<long> observations;
-  std::optional<long> reflections;
+  std::optional<double> weighted_r_background, r_background;  // of the background-subtracted profile
+  std::optional<long long> observations;
+  std::optional<long long> reflections;
   std::optional<double> reflection_d_min;
 };
 
@@ -88,14 +92,15 @@ struct Experiment {
   HistogramTable types;
   std::optional<std::string> title;
   std::optional<double> reduced_chi2;
-  std::optional<long> variables;
+  std::optional<long long> variables;
   std::map<int, std::string> phase_names;
   std::vector<HistogramInfo> histograms;  // one per entry of the type table, in order
 };
 
 // What to read. The converter needs only the types and stops reading once
-// the table is complete (after one record more); trov-export reads on, to
-// the last record.
+// the table is complete (after one record more); trov-export reads every
+// record to the end of the file, a later record of a key replacing an
+// earlier one.
 enum class ExperimentRecords { kTypes, kAll };
 
 // Reads the file from its start, in one pass. Read errors throw Fatal.

@@ -1,0 +1,21 @@
+// The shortest decimal that reads back to the same double or float, laid out as std::to_chars lays it out.
+#pragma once
+
+#include <cstddef>
+
+namespace trov {
+
+// Room that format_shortest needs: "-1.2345678901234567e-308" and less.
+inline constexpr std::size_t kMaxShortestChars = 32;
+
+// Writes the shortest decimal that reads back to value (finite) and returns
+// its end: the same characters as std::to_chars(first, last, value) without a
+// format, on every platform and standard library (Debian's emscripten has no
+// floating-point to_chars). Fixed notation where it is no longer than
+// scientific ("0.001", "123456"), else scientific with a signed exponent of
+// at least two digits ("1e-05", "1.5e+22"); "0" and "-0" for zeros. The
+// digits come from Dragonbox (Debian's libfmt-dev, used as headers only).
+char* format_shortest(char* out, double value);
+char* format_shortest(char* out, float value);
+
+}  // namespace trov
