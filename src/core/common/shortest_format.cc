@@ -18,9 +18,9 @@ namespace {
 // "00" to "99".
 constexpr std::array<char, 200> kDigitPairs = [] {
   std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
-    pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }
   return pairs;
 }();
@@ -161,7 +161,8 @@ char* lay_out(char* out, bool negative, std::uint64_t significand, int exponent,
       return out + n + 1;
     }
     // 0.000ddd: at most four zeros after the point, or scientific is shorter
-    std::memcpy(out, "0.0000", 6);
+    constexpr std::array<char, 6> kZeros = {'0', '.', '0', '0', '0', '0'};
+    std::copy(kZeros.begin(), kZeros.end(), out);
     out += 1 - e;
     write_digits(significand, n, out);
     return out + n;

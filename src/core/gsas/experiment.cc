@@ -181,7 +181,7 @@ void read_histogram_record(std::string_view record, HistogramInfo& h, RangeWords
   } else if (key == "BNKPAR") {
     h.bank_two_theta = word_at<double>(list, 1, real);  // after the secondary flight path
   } else if (key == "TRNGE") {
-    range = {list.size() > 0 ? list[0] : "", list.size() > 1 ? list[1] : ""};
+    range = {!list.empty() ? list[0] : "", list.size() > 1 ? list[1] : ""};
   } else if (key == "RPOWD") {
     h.weighted_r = word_at<double>(list, 0, real);
     h.r = word_at<double>(list, 1, real);
