@@ -58,19 +58,24 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
     std::size_t phases;
     std::vector<double> constants;  // histogram 1's
     double range_max, weighted_r, expected_weighted_r;
-    std::optional<long> observations;
+    std::optional<long long> observations;
     long reflections;
     double d_min;
+    std::optional<std::string> instrument;
+    const char* extra;  // the constant beyond the three, if any: the lambda2 ratio or the bank's 2-theta
+    std::optional<double> extra_value;
   } cases[] = {
-      {"PBSO4X.EXP", "Lead Sulfate RRRR", 6.333, 11, 1, {1.5405, 1.5443, 0.0}, 159.97501, 0.1243, 0.0494, 6000, 780, 0.7821},
-      {"GAPO4_XRAY_BAK.EXP", std::nullopt, 1.959, 11, 1, {0.1722, 0.0, 0.0568}, 24.99, 0.0482, 0.0346, 1150, 1662, 0.3978},
+      {"PBSO4X.EXP", "Lead Sulfate RRRR", 6.333, 11, 1, {1.5405, 1.5443, 0.0}, 159.97501, 0.1243, 0.0494, 6000, 780, 0.7821,
+       std::nullopt, "lambda2_ratio", std::nullopt},  // the ratio's columns are blank
+      {"GAPO4_XRAY_BAK.EXP", std::nullopt, 1.959, 11, 1, {0.1722, 0.0, 0.0568}, 24.99, 0.0482, 0.0346, 1150, 1662, 0.3978,
+       "I15", "lambda2_ratio", std::nullopt},  // one wavelength: no ratio
       {"NAC-2015A.EXP", "Na2Ca3Al2F14 Powgen 2015A and APS 11BM joint", 13.37, 66, 2, {22581.63, -1.21, 4.41},
-       103794.01, 0.0466, 0.0157, 6823, 4018, 0.2998},
+       103794.01, 0.0466, 0.0157, 6823, 4018, 0.2998, "powgen", "two_theta", 90.0},
       // An old file: RPOWD without the number of observations and the sum.
       {"TOF1A-H.EXP", "TOF CPD-QPRR 1 a-h", 2.276, 463, 3, {5074.11, -2.10, 3.29}, 23993.68, 0.0688, 0.0418,
-       std::nullopt, 269, 0.5903},
+       std::nullopt, 269, 0.5903, std::nullopt, "two_theta", 151.0},
       {"cpd4.exp", "Sample 4 Corundum, Magenitite & Zircon", 5.191, 31, 3, {1.5405, 1.5443, -7.568},
-       149.98, NAN, NAN, std::nullopt, 400, 0.7937},
+       149.98, NAN, NAN, std::nullopt, 400, 0.7937, std::nullopt, "lambda2_ratio", 0.46},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
@@ -86,6 +91,13 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
     EXPECT_EQ(first.reflections, c.reflections);
     EXPECT_EQ(first.reflection_d_min, c.d_min);
     EXPECT_EQ(first.observations, c.observations);
+    EXPECT_EQ(first.instrument, c.instrument);
+    std::optional<double> extra;
+    const DSpacing spacing(first);
+    for (const auto& [name, value] : spacing.constants()) {
+      if (name == c.extra) extra = value;
+    }
+    EXPECT_EQ(extra, c.extra_value) << c.extra;
     if (std::isnan(c.weighted_r)) {
       EXPECT_FALSE(first.weighted_r || first.expected_weighted_r);
     } else {
