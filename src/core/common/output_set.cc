@@ -96,7 +96,7 @@ OutputSet::OutputSet() {
 OutputSet::~OutputSet() {
   if (committed_) return;
   for (Entry& entry : entries_) {
-    entry.file.discard();
+    if (entry.file) entry.file->discard();
     release_slot(entry.slot);  // before the name goes
     if (!entry.temporary.empty()) remove_file(entry.temporary.c_str());
   }
@@ -108,25 +108,32 @@ OutputFile& OutputSet::create(const std::string& path) {
   // would replace on POSIX, and which Windows refuses to replace).
   std::error_code error;
   if (std::filesystem::is_directory(path, error) || is_read_only(path)) throw Fatal("Error opening " + path);
+  // The name is in the signal handler's list before the file exists, so that
+  // no moment leaves a file it would not remove.
+  Entry& entry = entries_.emplace_back();
+  entry.path = path;
   FilePtr file;
-  std::string temporary;
   for (unsigned n = 0; !file && n < 100; ++n) {
-    temporary = path + "." + std::to_string(process_id()) + "-" + std::to_string(n) + ".tmp";
-    file = create_new_file(temporary.c_str());
-    if (!file && !std::filesystem::exists(std::filesystem::symlink_status(temporary, error))) break;
+    release_slot(entry.slot);  // before the name changes
+    entry.temporary = path + "." + std::to_string(process_id()) + "-" + std::to_string(n) + ".tmp";
+    entry.slot = claim_slot(entry.temporary.c_str());
+    file = create_new_file(entry.temporary.c_str());
+    if (!file && !std::filesystem::exists(std::filesystem::symlink_status(entry.temporary, error))) break;
   }
-  if (!file) throw Fatal("Error opening " + path);
-  std::FILE* stream = file.get();
-  entries_.push_back(Entry{path, temporary, stream, OutputFile(std::move(file), path), kSlots});
-  Entry& entry = entries_.back();
-  entry.slot = claim_slot(entry.temporary.c_str());
-  return entry.file;
+  if (!file) {
+    release_slot(entry.slot);
+    entries_.pop_back();
+    throw Fatal("Error opening " + path);
+  }
+  entry.stream = file.get();
+  entry.file.emplace(std::move(file), path);
+  return *entry.file;
 }
 
 void OutputSet::commit() {
   for (Entry& entry : entries_) {
     if (!keep_new_file(entry.stream)) throw Fatal("Error writing " + entry.path);
-    entry.file.close();
+    entry.file->close();
   }
   for (Entry& entry : entries_) {
     if (!replace_file(entry.temporary.c_str(), entry.path.c_str())) throw Fatal("Error replacing " + entry.path);

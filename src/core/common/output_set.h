@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "common/output_file.h"
@@ -45,9 +47,9 @@ class OutputSet {
  private:
   struct Entry {
     std::string path, temporary;
-    std::FILE* stream;  // owned by file, which closes it
-    OutputFile file;
-    std::size_t slot;   // in the list a signal handler removes
+    std::FILE* stream = nullptr;     // owned by file, which closes it
+    std::optional<OutputFile> file;  // once the temporary file exists
+    std::size_t slot = SIZE_MAX;     // in the list a signal handler removes; SIZE_MAX: none
   };
   std::deque<Entry> entries_;
   bool committed_ = false;
