@@ -1,8 +1,9 @@
 // Experiment records and profile blocks, byte by byte, whatever the host's byte order.
 #include "testing/gsas_writer.h"
 
-#include <bit>
 #include <cstdint>
+
+#include "common/bit_copy.h"
 
 namespace trov::writer {
 
@@ -12,7 +13,7 @@ void append_u32_le(std::string& out, std::uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(v >> shift & 0xFF));
 }
 
-void append_f32_le(std::string& out, float v) { append_u32_le(out, std::bit_cast<std::uint32_t>(v)); }
+void append_f32_le(std::string& out, float v) { append_u32_le(out, bit_copy<std::uint32_t>(v)); }
 
 constexpr std::uint32_t kUnusedWordFiller = 0xDEADBEEF;
 constexpr std::uint32_t kTrailingWordFillers[ProfileBlock::kTrailingWords] = {0x5A5A5A5A, 0xA5A5A5A5};

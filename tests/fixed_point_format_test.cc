@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bit_copy.h"
 #include "plot_files/conversion.h"
 
 namespace trov {
@@ -51,7 +51,7 @@ void expect_exact_digits(double v) {
     }
     if (expected.size() < static_cast<std::size_t>(f.width)) expected.insert(0, f.width - expected.size(), ' ');
     std::strcpy(theirs, expected.c_str());
-    ASSERT_STREQ(ours, theirs) << "bits 0x" << std::hex << std::bit_cast<std::uint64_t>(v) << std::dec << " as %"
+    ASSERT_STREQ(ours, theirs) << "bits 0x" << std::hex << bit_copy<std::uint64_t>(v) << std::dec << " as %"
                                << f.width << "." << f.precision << "f";
   }
 }
@@ -110,7 +110,7 @@ TEST(FixedFormat, MatchesToCharsOnSpecialAndBoundaryValues) {
 
 TEST(FixedFormat, MatchesToCharsOverAllMagnitudes) {
   std::mt19937_64 random(20261208);
-  auto random_float = [&] { return std::bit_cast<float>(static_cast<std::uint32_t>(random())); };
+  auto random_float = [&] { return bit_copy<float>(static_cast<std::uint32_t>(random())); };
   auto plain_float = [&] {  // a float of the size profile values have
     return std::ldexp(static_cast<float>(random() % 16777216), static_cast<int>(random() % 48) - 34);
   };
@@ -118,7 +118,7 @@ TEST(FixedFormat, MatchesToCharsOverAllMagnitudes) {
     const double a = plain_float(), b = plain_float(), c = plain_float();
     const double values[] = {
         // Any bit pattern: every magnitude, subnormals, infinities and NaNs.
-        std::bit_cast<double>(random()),
+        bit_copy<double>(random()),
         // The plot columns as the conversion forms them.
         a * b, (a - c) * b, a * static_cast<double>(kCentidegree), -a, static_cast<double>(random_float()) * random_float(),
         // Exact halves at one, three and four decimals: odd / 2^(p+1).

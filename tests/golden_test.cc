@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bit_copy.h"
 #include "testing/files.h"
 #include "sample.h"
 #include "testing/scratch.h"
@@ -98,7 +98,7 @@ std::vector<ProfilePoint> special_points() {
 // platform), half of them with a positive calculated value so that they convert.
 std::vector<ProfilePoint> random_points(int count) {
   std::mt19937 random(20261208);
-  auto any_float = [&] { return std::bit_cast<float>(static_cast<std::uint32_t>(random())); };
+  auto any_float = [&] { return bit_copy<float>(static_cast<std::uint32_t>(random())); };
   std::vector<ProfilePoint> points;
   for (int i = 0; i < count; ++i) {
     ProfilePoint p{static_cast<std::int32_t>(random()), any_float(), any_float(), any_float(), any_float(), any_float()};

@@ -142,7 +142,7 @@ class BigUnsigned {
 
 char* format_exact(char* out, double value, int width, int precision) {
   constexpr int kExponentBias = 1075;  // 1023, and 52 to make the mantissa an integer
-  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto bits = bit_copy<std::uint64_t>(value);
   const int biased = static_cast<int>(bits >> 52 & 0x7FF);
   if (biased == 0x7FF) return format_non_finite(out, bits, width);
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
@@ -261,7 +261,7 @@ inline bool scaled_integer(std::uint64_t bits, std::uint64_t& scaled) {
 template <int kPrecision>
 char* format_scaled(char* out, double value, int width) {
 #ifdef __SIZEOF_INT128__
-  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const auto bits = bit_copy<std::uint64_t>(value);
   std::uint64_t scaled = 0;
   if (scaled_integer<kPrecision>(bits, scaled)) return write_scaled<kPrecision>(out, scaled, (bits >> 63) != 0, width);
 #endif

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bit_copy.h"
+
 namespace trov {
 
 // Room format_fixed may need: a double has at most 309 integer digits, plus a
@@ -94,7 +96,7 @@ inline bool scaled_in_double(std::uint64_t bits, double magnitude, std::uint64_t
   if (!(product < kTwoTo52)) return false;  // also infinities and NaNs
   // product + 2^52 lies in [2^52, 2^53), where the double's mantissa bits are
   // the rounded integer itself.
-  scaled = std::bit_cast<std::uint64_t>(product + kTwoTo52) - std::bit_cast<std::uint64_t>(kTwoTo52);
+  scaled = bit_copy<std::uint64_t>(product + kTwoTo52) - bit_copy<std::uint64_t>(kTwoTo52);
   return true;
 }
 
@@ -190,11 +192,11 @@ TROV_FIXED_INLINE char* format_fixed(char* out, double value) {
   static_assert(kWidth <= kMaxFixedWidth && kPrecision >= 0 && kPrecision <= kMaxFixedPrecision);
   namespace detail = fixed_point_detail;
   if constexpr (detail::kFastPath && kPrecision >= 1 && kPrecision <= 4 && kWidth <= 8 + 1 + kPrecision) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
+    const auto bits = bit_copy<std::uint64_t>(value);
     // The sign is written whenever the sign bit is set, so -0.04 gives -0.0
     // as printf does.
     const bool negative = (bits >> 63) != 0;
-    const double magnitude = std::bit_cast<double>(bits & ~(std::uint64_t{1} << 63));
+    const double magnitude = bit_copy<double>(bits & ~(std::uint64_t{1} << 63));
     std::uint64_t scaled = 0;
     if (detail::scaled_in_double<kPrecision>(bits, magnitude, scaled)) {
       // Almost every value fits its width: the field's end is then known
