@@ -158,12 +158,13 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
 
 #if defined(TROV_EXPORT_EXE) || defined(_WIN32)
 // The command that runs this build's trov-export with args (where the build
-// says where it is).
+// says where it is), or the one TROV_EXPORT_UNDER_TEST names.
 inline std::vector<std::string> export_command(std::initializer_list<std::string> args) {
 #ifdef _WIN32
   std::vector<std::string> command = {program_beside_tests("trov-export.exe")};
 #else
-  std::vector<std::string> command = trov_command(TROV_EXPORT_EXE);
+  const char* other = std::getenv("TROV_EXPORT_UNDER_TEST");
+  std::vector<std::string> command = trov_command(other != nullptr && *other != '\0' ? other : TROV_EXPORT_EXE);
 #endif
   command.insert(command.end(), args);
   return command;
