@@ -73,8 +73,10 @@ void run_job(HistogramJob& job, const std::map<int, std::string>& phase_names) {
 // only its own two files, so the bytes are those of a run one histogram at a
 // time, and the slowest part (shortest decimals) is spread over the machine.
 void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, std::string>& phase_names) {
-#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-  const std::size_t threads = 1;  // a browser page without shared memory has one
+#if defined(TROV_SINGLE_THREADED) || (defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__))
+  // A browser page without shared memory has one thread, and so has a build
+  // configured with TROV_THREADS=OFF (qemu-i386 starts no second one).
+  const std::size_t threads = 1;
 #else
   const std::size_t threads = std::min<std::size_t>({jobs.size(), std::max(1U, std::thread::hardware_concurrency()), 8});
 #endif
