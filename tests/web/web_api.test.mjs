@@ -1,0 +1,52 @@
+// The browser edition's module on the sample: the native programs' bytes, and their messages when a file is missing.
+//
+// Run by CI as: TROV_WEB_MODULE=build-wasm/trov_web.js TROV_SAMPLE_DIR=build/sample node --test tests/web/
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import path from 'node:path';
+
+const require = createRequire(import.meta.url);
+const createTrov = require(path.resolve(process.env.TROV_WEB_MODULE));
+const sample = process.env.TROV_SAMPLE_DIR;
+const inputs = ['SAMPLE.EXP', 'SAMPLE.P01', 'SAMPLE.P03'];
+
+// A module with the given files (name -> bytes) in its working folder, as the page puts dropped files there.
+async function withFiles(files) {
+  const trov = await createTrov();
+  trov.FS.mkdir('/work');
+  trov.FS.chdir('/work');
+  for (const [name, bytes] of Object.entries(files)) trov.FS.writeFile(name, bytes);
+  return trov;
+}
+
+const call = (trov, what, expnam) => trov.ccall(`trov_web_${what}`, 'number', ['string'], [expnam]);
+const text = (trov) => trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
+const sampleFiles = (names) => Object.fromEntries(names.map((n) => [n, fs.readFileSync(path.join(sample, n))]));
+
+test('the sample converts and exports to the native programs\' bytes', async () => {
+  const trov = await withFiles(sampleFiles(inputs));
+  assert.equal(call(trov, 'convert', 'SAMPLE'), 0, text(trov));
+  assert.equal(call(trov, 'export', 'SAMPLE'), 0, text(trov));
+  for (const name of ['SAMPLE.a01', 'SAMPLE.b01', 'SAMPLE.a03', 'SAMPLE.b03', 'SAMPLE_01.csv', 'SAMPLE_01_ticks.csv',
+                      'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv', 'SAMPLE.json']) {
+    assert.ok(Buffer.from(trov.FS.readFile(name)).equals(fs.readFileSync(path.join(sample, name))), name);
+  }
+});
+
+test('a missing profile and a file of no experiment are told as the native programs tell them', async () => {
+  const trov = await withFiles(sampleFiles(['SAMPLE.EXP', 'SAMPLE.P01']));
+  assert.equal(call(trov, 'plan', 'sample'), 0);
+  const plan = JSON.parse(text(trov));
+  assert.deepEqual(plan.histograms.map((h) => h.profile), ['SAMPLE.P01', null]);
+  assert.equal(call(trov, 'convert', 'SAMPLE'), 1);
+  assert.equal(text(trov), 'Error opening SAMPLE.P03');
+  assert.ok(trov.FS.readdir('.').includes('SAMPLE.a01'));  // the histograms before it are complete
+  assert.equal(call(trov, 'export', 'SAMPLE'), 1);
+  assert.equal(text(trov), 'Error opening SAMPLE.P03');
+  assert.ok(!trov.FS.readdir('.').some((n) => n.endsWith('.csv') || n.endsWith('.tmp')));  // all or nothing
+  trov.FS.writeFile('NOTES.EXP', 'a letter, not an experiment\n');
+  assert.equal(call(trov, 'export', 'NOTES'), 1);
+  assert.equal(text(trov), 'NOTES.EXP lists no powder histogram');
+});
