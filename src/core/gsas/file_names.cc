@@ -19,6 +19,7 @@ bool ends_folder_part(char c) {
 #endif
 }
 
+// Histogram h (1 to 99) as every file name writes it: two digits.
 std::string two_digits(int h) { return {static_cast<char>('0' + h / 10 % 10), static_cast<char>('0' + h % 10)}; }
 
 }  // namespace
@@ -70,9 +71,7 @@ NameBuffer file_name(std::string_view expnam, std::string_view suffix) {
 
 NameBuffer histogram_file_name(std::string_view expnam, char letter, int h) {
   // The table holds at most 99 histograms, so h always has two digits.
-  const std::array<char, kSuffixLength> suffix = {'.', letter, static_cast<char>('0' + h / 10 % 10),
-                                                  static_cast<char>('0' + h % 10)};
-  return file_name(expnam, std::string_view(suffix.data(), suffix.size()));
+  return file_name(expnam, std::string{'.', letter} + two_digits(h));
 }
 
 std::string export_points_name(std::string_view base, int h) { return std::string(base) + "_" + two_digits(h) + ".csv"; }
