@@ -21,7 +21,9 @@ async function withFiles(files) {
   return trov;
 }
 
-const call = (trov, what, expnam) => trov.ccall(`trov_web_${what}`, 'number', ['string'], [expnam]);
+const call = (trov, what, expnam, histograms = '') =>
+  what === 'plan' ? trov.ccall('trov_web_plan', 'number', ['string'], [expnam])
+                  : trov.ccall(`trov_web_${what}`, 'number', ['string', 'string'], [expnam, histograms]);
 const text = (trov) => trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
 const sampleFiles = (names) => Object.fromEntries(names.map((n) => [n, fs.readFileSync(path.join(sample, n))]));
 
@@ -46,7 +48,30 @@ test('a missing profile and a file of no experiment are told as the native progr
   assert.equal(call(trov, 'export', 'SAMPLE'), 1);
   assert.equal(text(trov), 'Error opening SAMPLE.P03');
   assert.ok(!trov.FS.readdir('.').some((n) => n.endsWith('.csv') || n.endsWith('.tmp')));  // all or nothing
+  // The page then asks for the histograms whose profiles are there.
+  assert.equal(call(trov, 'export', 'SAMPLE', '1'), 0, text(trov));
+  assert.ok(Buffer.from(trov.FS.readFile('SAMPLE_01.csv')).equals(fs.readFileSync(path.join(sample, 'SAMPLE_01.csv'))));
   trov.FS.writeFile('NOTES.EXP', 'a letter, not an experiment\n');
   assert.equal(call(trov, 'export', 'NOTES'), 1);
   assert.equal(text(trov), 'NOTES.EXP lists no powder histogram');
+});
+
+test('the figure\'s columns are the values of the CSV file', async () => {
+  const trov = await withFiles(sampleFiles(inputs));
+  const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], ['SAMPLE', 1]);
+  assert.notEqual(handle, 0, text(trov));
+  const view = new Uint32Array(trov.HEAPU8.buffer, handle, 13);
+  const column = (at) => new Float64Array(trov.HEAPU8.buffer, view[at], view[0]);
+  const rows = fs.readFileSync(path.join(sample, 'SAMPLE_01.csv'), 'utf8').trim().split('\n').slice(1);
+  assert.equal(view[0], rows.length);
+  for (const i of [0, 1234, rows.length - 1]) {
+    const cells = rows[i].split(',').map(Number);
+    assert.deepEqual([column(1)[i], column(2)[i], column(3)[i], column(4)[i], column(5)[i], column(6)[i]],
+                     cells.slice(0, 6));
+    assert.equal(trov.HEAPU8[view[7] + i], cells[10]);
+  }
+  const ticks = fs.readFileSync(path.join(sample, 'SAMPLE_01_ticks.csv'), 'utf8').trim().split('\n').length - 1;
+  assert.equal(view[8], ticks);
+  trov.ccall('trov_web_free_points', null, ['number'], [handle]);
+  assert.equal(trov.ccall('trov_web_points', 'number', ['string', 'number'], ['SAMPLE', 2]), 0);
 });

@@ -2,19 +2,105 @@
 //
 // The page writes the dropped experiment and profile files into the module's
 // file system, calls one of these with the experiment's name, reads the files
-// written back, and shows trov_web_message() when a call returns 1. Calls
-// come one at a time from the page's one thread.
+// written back, and shows trov_web_text() when a call returns 1. Calls come
+// one at a time from the page's one thread.
 #include <emscripten/emscripten.h>
 
+#include <cmath>
+#include <cstdint>
 #include <exception>
+#include <limits>
+#include <memory>
 #include <new>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/fatal.h"
 #include "export/export_experiment.h"
+#include "export/export_files.h"
+#include "gsas/file_names.h"
 #include "plot_files/convert_experiment.h"
 
 namespace {
+
+// "1 3": the histograms of a call; none, every powder histogram.
+std::set<int> histogram_set(const char* list) {
+  std::set<int> numbers;
+  std::istringstream in(list);
+  for (int h = 0; in >> h;) numbers.insert(h);
+  return numbers;
+}
+
+// A histogram's points for the figure, as trov-export reports them. The page
+// reads the columns through the view at the start (4-byte fields: counts and
+// wasm32 addresses; an absent d column is address 0), then frees the whole.
+struct PointColumns {
+  std::uint32_t count;
+  const double *x, *d, *q, *observed, *calculated, *difference;
+  const std::uint8_t* fitted;
+  std::uint32_t tick_count;
+  const double *tick_x, *tick_d;
+  const std::int32_t* tick_marker;
+  const std::uint8_t* tick_fitted;
+};
+struct FigurePoints {
+  PointColumns view{};  // first: the handle the page holds is its address
+  std::vector<double> x, d, q, observed, calculated, difference, tick_x, tick_d;
+  std::vector<std::uint8_t> fitted, tick_fitted;
+  std::vector<std::int32_t> tick_marker;
+};
+
+FigurePoints* read_figure_points(const std::string& expnam, int h) {
+  trov::NameBuffer experiment_name = trov::file_name(expnam, ".exp");
+  trov::InputFile experiment = trov::open_with_uppercase_retry(experiment_name, "rb");
+  experiment.limit_size(trov::kMaxExperimentBytes);
+  const trov::Experiment info = trov::read_experiment(experiment, trov::ExperimentRecords::kAll);
+  if (h < 1 || h > info.types.count) throw trov::Fatal(std::string(experiment_name.data()) + " has no histogram " + std::to_string(h));
+  const trov::HistogramInfo& histogram = info.histograms[static_cast<std::size_t>(h - 1)];
+  trov::NameBuffer profile_name = trov::histogram_file_name(expnam, 'p', h);
+  trov::InputFile profile = trov::open_with_uppercase_retry(profile_name, "rb");
+  auto out = std::make_unique<FigurePoints>();
+  const bool has_d = trov::DSpacing(histogram).usable();
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  trov::read_export_points(
+      profile, histogram,
+      [&](const trov::ExportPoint& p) {
+        out->x.push_back(p.x);
+        if (has_d) {
+          out->d.push_back(p.d ? *p.d : kNone);
+          out->q.push_back(p.d ? trov::DSpacing::q(*p.d) : kNone);
+        }
+        out->observed.push_back(p.observed);
+        out->calculated.push_back(p.calculated);
+        out->difference.push_back(p.difference);
+        out->fitted.push_back(p.fitted ? 1 : 0);
+        trov::for_each_marker(p.marker_flags, [&](int number) {
+          out->tick_x.push_back(p.x);
+          out->tick_d.push_back(p.d ? *p.d : kNone);
+          out->tick_marker.push_back(number);
+          out->tick_fitted.push_back(p.fitted ? 1 : 0);
+        });
+      },
+      [] {});
+  profile.close();
+  PointColumns& v = out->view;
+  v.count = static_cast<std::uint32_t>(out->x.size());
+  v.x = out->x.data();
+  v.d = has_d ? out->d.data() : nullptr;
+  v.q = has_d ? out->q.data() : nullptr;
+  v.observed = out->observed.data();
+  v.calculated = out->calculated.data();
+  v.difference = out->difference.data();
+  v.fitted = out->fitted.data();
+  v.tick_count = static_cast<std::uint32_t>(out->tick_x.size());
+  v.tick_x = out->tick_x.data();
+  v.tick_d = has_d ? out->tick_d.data() : nullptr;
+  v.tick_marker = out->tick_marker.data();
+  v.tick_fitted = out->tick_fitted.data();
+  return out.release();
+}
 
 // What the last call said: the one-line message of a failure, or the plan's JSON.
 std::string& last_text() {
@@ -43,21 +129,35 @@ int reported(Work&& work) {
 
 extern "C" {
 
-// trov on EXPNAM: every powder histogram's plot and marker files.
-EMSCRIPTEN_KEEPALIVE int trov_web_convert(const char* expnam) {
+// trov on EXPNAM: the plot and marker files of the histograms listed ("1 3";
+// empty: every powder histogram).
+EMSCRIPTEN_KEEPALIVE int trov_web_convert(const char* expnam, const char* histograms) {
   return reported([&] {
-    trov::convert_experiment(expnam);
+    trov::convert_experiment(expnam, trov::kAnsiCodePage, histogram_set(histograms));
     return std::string();
   });
 }
 
-// trov-export on EXPNAM: the CSV files and the JSON summary, all or nothing.
-EMSCRIPTEN_KEEPALIVE int trov_web_export(const char* expnam) {
+// trov-export on EXPNAM: the CSV files of the histograms listed and the JSON
+// summary, all or nothing.
+EMSCRIPTEN_KEEPALIVE int trov_web_export(const char* expnam, const char* histograms) {
   return reported([&] {
-    trov::export_experiment({expnam, "", {}});
+    trov::export_experiment({expnam, "", histogram_set(histograms)});
     return std::string();
   });
 }
+
+// Histogram h's points for the figure: a handle for trov_web_free_points(),
+// or 0 with the message in trov_web_text().
+EMSCRIPTEN_KEEPALIVE FigurePoints* trov_web_points(const char* expnam, int h) {
+  FigurePoints* points = nullptr;
+  const int failed = reported([&] {
+    points = read_figure_points(expnam, h);
+    return std::string();
+  });
+  return failed ? nullptr : points;
+}
+EMSCRIPTEN_KEEPALIVE void trov_web_free_points(FigurePoints* points) { delete points; }
 
 // trov-export --list on EXPNAM: the plan as JSON, in trov_web_text().
 EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {

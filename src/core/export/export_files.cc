@@ -56,107 +56,64 @@ const char* position_header(Axis axis) {
   return "position";
 }
 
-// x of a point at full precision: a constant-wavelength position is stored
-// in centidegrees, and is the stored value / 100 in double (the plot file's
-// rule, times the single-precision 0.01, would carry that float's 2e-8 error).
-double export_position(const ProfilePoint& point, const HistogramType& type) {
-  const double stored = point.position;
-  return type.axis() == Axis::kTwoTheta ? stored / 100.0 : stored;
-}
-
-bool is_padding(const unsigned char* bytes) {
-  // Flags and the five values all zero: what fills the last block out.
-  for (std::size_t i = 0; i < 6 * kWordSize; ++i) {
-    if (bytes[i] != 0) return false;
-  }
-  return true;
-}
-
 class PointWriter {
  public:
   PointWriter(OutputFile& points, OutputFile& ticks, const HistogramExport& what)
-      : points_(points), ticks_(ticks), what_(what), spacing_(*what.histogram) {}
+      : points_(points), ticks_(ticks), what_(what), has_d_(DSpacing(*what.histogram).usable()) {}
 
   void header() {
     const Axis axis = what_.histogram->type.axis();
     std::string line = position_header(axis);
-    if (spacing_.usable()) line += ",d (A),Q (1/A)";
+    if (has_d_) line += ",d (A),Q (1/A)";
     line += ",observed,calculated,difference,sigma,difference/sigma,scale,auxiliary,fitted\n";
     write_line(points_, line);
-    write_line(ticks_,
-               std::string(position_header(axis)) + (spacing_.usable() ? ",d (A)" : "") + ",marker,phase,fitted\n");
+    write_line(ticks_, std::string(position_header(axis)) + (has_d_ ? ",d (A)" : "") + ",marker,phase,fitted\n");
   }
 
-  void point(const unsigned char* bytes) {
-    if (is_padding(bytes)) {
-      ++pending_padding_;  // a row only if a real point follows
-      return;
-    }
-    for (; pending_padding_ > 0; --pending_padding_) {
-      static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
-      row(kZero.data());
-    }
-    row(bytes);
-  }
-
- private:
-  void row(const unsigned char* bytes) {
-    const ProfilePoint p = decode_profile_point(bytes);
-    const float weight = decode_f32_le(bytes + 6 * kWordSize);
-    const double x = export_position(p, what_.histogram->type);
-    const std::optional<double> d = spacing_.d(x);
-    const double observed = p.observed;
-    const double calculated = p.calculated;
-    const double scale = p.scale;
-    const bool fitted = p.calculated > 0.0f;
-
+  void row(const ExportPoint& p) {
     char* const start = points_.reserve(kMaxRowChars);
-    char* out = write_number(start, x);
-    if (spacing_.usable()) {
+    char* out = write_number(start, p.x);
+    if (has_d_) {
       *out++ = ',';
-      if (d) out = write_number(out, *d);
+      if (p.d) out = write_number(out, *p.d);
       *out++ = ',';
-      if (d) out = write_number(out, DSpacing::q(*d));
+      if (p.d) out = write_number(out, DSpacing::q(*p.d));
     }
-    for (double v : {observed * scale, calculated * scale, (observed - calculated) * scale}) {
+    for (double v : {p.observed, p.calculated, p.difference}) {
       *out++ = ',';
       out = write_number(out, v);
     }
     *out++ = ',';
-    if (weight > 0.0f && std::isfinite(weight)) {
-      const double root = std::sqrt(static_cast<double>(weight));
-      out = write_number(out, scale / root);
-      *out++ = ',';
-      out = write_number(out, (observed - calculated) * root);
-    } else {
-      *out++ = ',';
-    }
+    if (p.sigma) out = write_number(out, *p.sigma);
+    *out++ = ',';
+    if (p.delta_sigma) out = write_number(out, *p.delta_sigma);
     *out++ = ',';
     out = write_number(out, p.scale);
     *out++ = ',';
     out = write_number(out, p.auxiliary);
     *out++ = ',';
-    *out++ = fitted ? '1' : '0';
+    *out++ = p.fitted ? '1' : '0';
     *out++ = '\n';
     points_.commit(out);
-    tick_rows(x, d, p.marker_flags, fitted);
+    tick_rows(p);
   }
 
+ private:
   // A row for each reflection marked at the point; those of fitted points are
   // the lines of trov's marker file.
-  void tick_rows(double x, const std::optional<double>& d, std::int32_t flags, bool fitted) {
-    for_each_marker(flags, [&](int number) {
+  void tick_rows(const ExportPoint& p) {
+    for_each_marker(p.marker_flags, [&](int number) {
       std::string line;
       std::array<char, kMaxNumberChars> text{};
-      line.append(text.data(), write_number(text.data(), x));
-      if (spacing_.usable()) {
+      line.append(text.data(), write_number(text.data(), p.x));
+      if (has_d_) {
         line += ',';
-        if (d) line.append(text.data(), write_number(text.data(), *d));
+        if (p.d) line.append(text.data(), write_number(text.data(), *p.d));
       }
       line += ',' + std::to_string(number) + ',';
       const auto name = what_.phase_names->find(number);
       if (name != what_.phase_names->end()) line += csv_field(name->second);
-      line += fitted ? ",1\n" : ",0\n";
+      line += p.fitted ? ",1\n" : ",0\n";
       write_line(ticks_, line);
     });
   }
@@ -164,8 +121,7 @@ class PointWriter {
   OutputFile& points_;
   OutputFile& ticks_;
   const HistogramExport& what_;
-  DSpacing spacing_;
-  std::size_t pending_padding_ = 0;
+  bool has_d_;
 };
 
 const char* range_unit(Axis axis) {
@@ -180,11 +136,39 @@ const char* range_unit(Axis axis) {
 
 }  // namespace
 
+ExportPoint export_point(const unsigned char* bytes, const HistogramType& type, const DSpacing& spacing) {
+  const ProfilePoint p = decode_profile_point(bytes);
+  const float weight = decode_f32_le(bytes + 6 * kWordSize);
+  ExportPoint out;
+  // A constant-wavelength position is stored in centidegrees, and is the
+  // stored value / 100 in double (the plot file's rule, times the
+  // single-precision 0.01, would carry that float's 2e-8 error).
+  const double stored = p.position;
+  out.x = type.axis() == Axis::kTwoTheta ? stored / 100.0 : stored;
+  out.d = spacing.d(out.x);
+  const double observed = p.observed;
+  const double calculated = p.calculated;
+  const double scale = p.scale;
+  out.observed = observed * scale;
+  out.calculated = calculated * scale;
+  out.difference = (observed - calculated) * scale;
+  if (weight > 0.0f && std::isfinite(weight)) {
+    const double root = std::sqrt(static_cast<double>(weight));
+    out.sigma = scale / root;
+    out.delta_sigma = (observed - calculated) * root;
+  }
+  out.scale = p.scale;
+  out.auxiliary = p.auxiliary;
+  out.fitted = p.calculated > 0.0f;
+  out.marker_flags = p.marker_flags;
+  return out;
+}
+
 void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what) {
   PointWriter writer(points, ticks, what);
   writer.header();
-  read_profile_points(
-      profile, [&](const unsigned char* bytes) { writer.point(bytes); },
+  read_export_points(
+      profile, *what.histogram, [&](const ExportPoint& p) { writer.row(p); },
       [&] {
         points.check_written();
         ticks.check_written();

@@ -1,15 +1,57 @@
 // trov-export's three files: a CSV per histogram, a CSV of its ticks, and the experiment's JSON summary.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/input_file.h"
 #include "common/output_file.h"
+#include "gsas/d_spacing.h"
 #include "gsas/experiment.h"
+#include "gsas/profile.h"
 
 namespace trov {
+
+// A point as trov-export reports it (docs/formats.md gives each value's
+// rule): the CSV files write these, the browser edition draws them.
+struct ExportPoint {
+  double x = 0;                   // 2-theta in degrees (stored centidegrees / 100), else the stored position
+  std::optional<double> d;        // where the constants give one
+  double observed = 0, calculated = 0, difference = 0;  // times the scale
+  std::optional<double> sigma, delta_sigma;             // where the weight is positive and finite
+  float scale = 0, auxiliary = 0;
+  bool fitted = false;            // calculated > 0: the points trov converts
+  std::int32_t marker_flags = 0;
+};
+ExportPoint export_point(const unsigned char* bytes, const HistogramType& type, const DSpacing& spacing);
+
+// Calls visit(ExportPoint) for every point trov-export reports, in file
+// order: the zero points (flags and the five values all zero) that pad the
+// last block out give none, unless a real point follows them. after_read()
+// as read_profile_points() calls it.
+template <typename Visit, typename AfterRead>
+void read_export_points(InputFile& profile, const HistogramInfo& histogram, Visit&& visit, AfterRead&& after_read) {
+  const DSpacing spacing(histogram);
+  std::size_t pending_padding = 0;
+  read_profile_points(
+      profile,
+      [&](const unsigned char* bytes) {
+        bool padding = true;
+        for (std::size_t i = 0; i < 6 * kWordSize && padding; ++i) padding = bytes[i] == 0;
+        if (padding) {
+          ++pending_padding;
+          return;
+        }
+        static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
+        for (; pending_padding > 0; --pending_padding) visit(export_point(kZero.data(), histogram.type, spacing));
+        visit(export_point(bytes, histogram.type, spacing));
+      },
+      after_read);
+}
 
 // Writes a histogram's points CSV and ticks CSV (docs/formats.md describes
 // their columns and number forms) from the profile's start to its end.

@@ -1,6 +1,7 @@
 // trov's work on one experiment: every powder histogram's plot and marker files.
 #pragma once
 
+#include <set>
 #include <string_view>
 
 #include "common/file_handle.h"
@@ -13,6 +14,8 @@ namespace trov {
 // code_page on Windows. Each histogram's pair of files is complete when the
 // next is begun, and stays when a later histogram fails; a pair whose
 // writing failed is removed. Throws Fatal with the user's one-line message.
-void convert_experiment(std::string_view expnam, CodePage code_page = kAnsiCodePage);
+// A non-empty only limits the work to those histograms (the browser edition
+// converts the histograms whose profiles were dropped).
+void convert_experiment(std::string_view expnam, CodePage code_page = kAnsiCodePage, const std::set<int>& only = {});
 
 }  // namespace trov
