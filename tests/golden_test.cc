@@ -217,6 +217,13 @@ std::map<std::string, std::string> digests_of(const Case& c) {
     const std::string bytes = fixtures::read_file(entry.path().string());
     digests[name] = testing::sha256_hex(output ? without_cr_before_lf(bytes) : bytes);
   }
+  // TROV_GOLDEN_KEEP=DIR keeps each experiment's folder as DIR/NAME: the
+  // browser edition's test feeds the page these inputs.
+  if (const char* keep = std::getenv("TROV_GOLDEN_KEEP")) {
+    const fs::path folder = fs::path(keep) / c.name;
+    fs::create_directories(folder);
+    fs::copy(scratch.path(), folder, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
   return digests;
 }
 

@@ -1,0 +1,343 @@
+// A histogram's Rietveld figure drawn on a painter (the screen's canvas, an SVG file or a PNG): trov-plot's layout and colours.
+//
+// The figure follows trov-plot: observed points as open circles, the
+// calculated curve over the fitted points, the difference below them on the
+// same scale with its zero line, a row of reflection ticks per phase
+// (phase 1 on top) and the excluded regions shaded. Up to a million points
+// are drawn by reducing each column of pixels to the first, lowest, highest
+// and last value that falls in it, which draws the same picture as every
+// point would, in a pass over the arrays.
+
+export const COLOURS = {
+  observed: '#000000',
+  calculated: '#0072B2',
+  difference: '#555555',
+  zero: '#777777',
+  excluded: '#e8e8e8',
+  axes: '#333333',
+};
+// Okabe and Ito's colour-blind-safe palette, as trov-plot's phases use it.
+export const PHASE_COLOURS = ['#D55E00', '#009E73', '#CC79A7', '#E69F00', '#56B4E9', '#F0E442', '#000000'];
+export const phase_colour = (marker) => PHASE_COLOURS[(marker - 1) % PHASE_COLOURS.length];
+
+const MAX_LABEL = 20;
+// A phase name that fits the left margin; the whole name is in the list above the figure.
+export const short_name = (name) => (name.length <= MAX_LABEL ? name : `${name.slice(0, MAX_LABEL - 1).trimEnd()}…`);
+
+// The figure's parts in CSS pixels: margins for the tick labels and the
+// legend, one row of ticks per phase.
+const MARGIN = { left: 64, right: 14, top: 30, bottom: 42 };
+const TICK_ROW = 15;
+
+export function layout(size, phases) {
+  // Room for the longest phase name (about 6.2 pixels a character at 11 px).
+  const longest = Math.max(0, ...phases.map((p) => short_name(p.name).length));
+  const left = Math.max(MARGIN.left, Math.ceil(longest * 6.2) + 12);
+  const rows = Math.max(phases.length, 1);
+  const width = Math.max(40, size.width - left - MARGIN.right);
+  const ticks_height = rows * TICK_ROW;
+  const curves_height = Math.max(60, size.height - MARGIN.top - MARGIN.bottom - ticks_height);
+  return {
+    left,
+    width,
+    curves: { top: MARGIN.top, height: curves_height },
+    ticks: { top: MARGIN.top + curves_height, height: ticks_height, rows },
+    bottom: MARGIN.top + curves_height + ticks_height,
+  };
+}
+
+// The smallest and largest finite value of an array (null when none is).
+export function finite_range(values) {
+  let low = Infinity;
+  let high = -Infinity;
+  for (let i = 0; i < values.length; ++i) {
+    const v = values[i];
+    if (v < low) low = v;
+    if (v > high) high = v;
+  }
+  return low <= high && Number.isFinite(low) && Number.isFinite(high) ? [low, high] : null;
+}
+
+// Round tick values from low to high, about count of them, and the decimals they need.
+export function nice_ticks(low, high, count) {
+  if (!(high > low)) return { values: [low], decimals: 0 };
+  const raw = (high - low) / Math.max(1, count);
+  const power = 10 ** Math.floor(Math.log10(raw));
+  const step = [1, 2, 2.5, 5, 10].map((m) => m * power).find((s) => s >= raw) || 10 * power;
+  const values = [];
+  for (let k = Math.ceil(low / step); k * step <= high + step * 1e-9; ++k) values.push(k * step === 0 ? 0 : k * step);
+  const decimals = Math.max(0, -Math.floor(Math.log10(step) + 1e-9) + (step / power === 2.5 ? 1 : 0));
+  return { values, decimals };
+}
+
+// Runs of points left out of the fit, as [low, high] on the axis given.
+export function excluded_runs(x, fitted) {
+  const runs = [];
+  let start = -1;
+  for (let i = 0; i <= fitted.length; ++i) {
+    const out = i < fitted.length && !fitted[i] && Number.isFinite(x[i]);
+    if (out && start < 0) start = i;
+    if (!out && start >= 0) {
+      const a = x[start];
+      const b = x[i - 1];
+      runs.push(a < b ? [a, b] : [b, a]);
+      start = -1;
+    }
+  }
+  return runs;
+}
+
+// Per column of pixels: the first, lowest, highest and last value of the
+// points whose x falls in it, in point order; columns without points have
+// count 0. only: a mask of the points to take (the fitted ones), or null.
+function reduce_columns(x, y, only, to_column, columns) {
+  const first = new Float64Array(columns);
+  const low = new Float64Array(columns).fill(Infinity);
+  const high = new Float64Array(columns).fill(-Infinity);
+  const last = new Float64Array(columns);
+  const count = new Uint32Array(columns);
+  for (let i = 0; i < x.length; ++i) {
+    if (only && !only[i]) continue;
+    const v = y[i];
+    if (!Number.isFinite(v)) continue;
+    const c = to_column(x[i]);
+    if (!(c >= 0 && c < columns)) continue;
+    const k = c | 0;
+    if (count[k]++ === 0) first[k] = v;
+    if (v < low[k]) low[k] = v;
+    if (v > high[k]) high[k] = v;
+    last[k] = v;
+  }
+  return { first, low, high, last, count };
+}
+
+// What the view shows: the points within range, counted, and the y limits
+// trov-plot gives them (difference drawn below the curves).
+function visible_limits(data, x, range) {
+  let top = -Infinity;
+  let bottom = Infinity;
+  let dmin = Infinity;
+  let dmax = -Infinity;
+  let shown = 0;
+  const [lo, hi] = range;
+  const { observed, calculated, difference, fitted } = data;
+  for (let i = 0; i < x.length; ++i) {
+    const xi = x[i];
+    if (!(xi >= lo && xi <= hi)) continue;
+    const o = observed[i];
+    if (Number.isFinite(o)) {
+      ++shown;
+      if (o > top) top = o;
+      if (o < bottom) bottom = o;
+    }
+    if (fitted[i]) {
+      const c = calculated[i];
+      if (Number.isFinite(c)) {
+        if (c > top) top = c;
+        if (c < bottom) bottom = c;
+      }
+      const d = difference[i];
+      if (Number.isFinite(d)) {
+        if (d > dmax) dmax = d;
+        if (d < dmin) dmin = d;
+      }
+    }
+  }
+  if (!(top >= bottom)) {
+    top = 1;
+    bottom = 0;
+  }
+  let offset = null;
+  if (dmax >= dmin) {
+    offset = bottom - dmax - 0.04 * (top - bottom);
+    bottom = offset + dmin;
+  }
+  let span = top - bottom;
+  if (!(span > 0)) span = Math.abs(top) || 1;
+  return { shown, offset, y: [bottom - 0.02 * span, top + 0.05 * span] };
+}
+
+function format_tick(value, decimals) {
+  const text = Math.abs(value) >= 1e6 || (Math.abs(value) < 1e-3 && value !== 0) ? value.toExponential(1) : value.toFixed(decimals);
+  return text.replace('-', '−');
+}
+
+// Draws the figure on painter (see painters.js) for data (page data of one
+// histogram: columns per axis, ticks, phases, labels, statistics) and view
+// ({axis, range}), size {width, height} in CSS pixels; oversample > 1 keeps
+// more columns per pixel (an SVG printed large). Returns the layout, so that
+// the caller maps pointer positions to x.
+export function draw_figure(painter, data, view, size, oversample = 1) {
+  const phases = data.phases;
+  const box = layout(size, phases);
+  const x = data.x[view.axis];
+  const [lo, hi] = view.range;
+  const px = (v) => box.left + ((v - lo) / (hi - lo)) * box.width;
+  const limits = visible_limits(data, x, view.range);
+  const [y0, y1] = limits.y;
+  const curves = box.curves;
+  const py = (v) => curves.top + curves.height - ((v - y0) / (y1 - y0)) * curves.height;
+  const plot_height = box.bottom - curves.top;
+
+  painter.rect(0, 0, size.width, size.height, '#ffffff');
+  painter.clip(box.left, curves.top, box.width, plot_height);
+  for (const [a, b] of data.excluded[view.axis]) {
+    if (b < lo || a > hi) continue;
+    const left = Math.max(box.left, px(a));
+    painter.rect(left, curves.top, Math.max(0.75, Math.min(box.left + box.width, px(b)) - left), plot_height, COLOURS.excluded);
+  }
+
+  const columns = Math.max(1, Math.round(box.width * oversample));
+  const to_column = (v) => ((v - lo) / (hi - lo)) * columns;
+  const column_x = (c) => box.left + ((c + 0.5) / columns) * box.width;
+  painter.clip(box.left, curves.top, box.width, curves.height);
+  // Few points: each drawn; many: each column's spread.
+  const exact = limits.shown <= box.width / 3;
+  if (exact) {
+    const centres = [];
+    for (let i = 0; i < x.length; ++i) {
+      if (x[i] >= lo && x[i] <= hi && Number.isFinite(data.observed[i])) centres.push(px(x[i]), py(data.observed[i]));
+    }
+    painter.circles(centres, 1.9, COLOURS.observed, 0.7);
+  } else {
+    const o = reduce_columns(x, data.observed, null, to_column, columns);
+    const segments = [];
+    for (let c = 0; c < columns; ++c) {
+      if (o.count[c] === 0) continue;
+      const top = py(o.high[c]);
+      const bottom = py(o.low[c]);
+      segments.push(column_x(c), Math.max(curves.top - 2, bottom + 1), column_x(c), Math.min(curves.top + curves.height + 2, top - 1));
+    }
+    painter.segments(segments, COLOURS.observed, 1 / oversample);
+  }
+  const line = (values, offset, colour, width) => {
+    const points = [];
+    if (exact) {
+      for (let i = 0; i < x.length; ++i) {
+        if (data.fitted[i] && x[i] >= lo && x[i] <= hi && Number.isFinite(values[i])) points.push(px(x[i]), py(values[i] + offset));
+      }
+      // A point just outside each end carries the line to the edge.
+      painter.polyline(edge_points(x, values, data.fitted, lo, hi, px, (v) => py(v + offset), points), colour, width);
+      return;
+    }
+    const r = reduce_columns(x, values, data.fitted, to_column, columns);
+    const ascending = !descending_axis(x);
+    for (let k = 0; k < columns; ++k) {
+      const c = ascending ? k : columns - 1 - k;
+      if (r.count[c] === 0) continue;
+      const cx = column_x(c);
+      points.push(cx, py(r.first[c] + offset));
+      if (r.count[c] > 1) points.push(cx, py(r.low[c] + offset), cx, py(r.high[c] + offset), cx, py(r.last[c] + offset));
+    }
+    painter.polyline(points, colour, width);
+  };
+  line(data.calculated, 0, COLOURS.calculated, 1.1);
+  if (limits.offset !== null) {
+    painter.segments([box.left, py(limits.offset), box.left + box.width, py(limits.offset)], COLOURS.zero, 0.6);
+    line(data.difference, limits.offset, COLOURS.difference, 0.8);
+  }
+
+  // A row of ticks per phase, phase 1 on top.
+  const ticks = box.ticks;
+  painter.clip(box.left, ticks.top, box.width, ticks.height);
+  const tick_x = data.ticks.x[view.axis];
+  phases.forEach((phase, index) => {
+    const top = ticks.top + index * TICK_ROW;
+    const segments = [];
+    let previous = NaN;
+    for (let i = 0; i < tick_x.length; ++i) {
+      if (data.ticks.marker[i] !== phase.marker || !(tick_x[i] >= lo && tick_x[i] <= hi)) continue;
+      const at = Math.round(px(tick_x[i]) * 2 * oversample) / (2 * oversample);
+      if (at === previous) continue;
+      previous = at;
+      segments.push(at, top + 0.15 * TICK_ROW, at, top + 0.85 * TICK_ROW);
+    }
+    painter.segments(segments, phase_colour(phase.marker), 0.9);
+  });
+  painter.unclip();
+
+  draw_axes(painter, data, view, box, { px, py, y0, y1 });
+  draw_legend(painter, data, box, size);
+  return box;
+}
+
+function descending_axis(x) {
+  let first = NaN;
+  for (let i = 0; i < x.length; ++i) {
+    if (Number.isFinite(x[i])) {
+      if (Number.isNaN(first)) first = x[i];
+      else if (x[i] !== first) return x[i] < first;
+    }
+  }
+  return false;
+}
+
+// The exact line's points, with the fitted neighbour just outside each end of
+// the range added, so that a zoomed line runs to the frame.
+function edge_points(x, values, fitted, lo, hi, px, py, inside) {
+  let before = -1;
+  let after = -1;
+  const ascending = !descending_axis(x);
+  for (let i = 0; i < x.length; ++i) {
+    if (!fitted[i] || !Number.isFinite(values[i]) || !Number.isFinite(x[i])) continue;
+    if (ascending ? x[i] < lo : x[i] > hi) before = i;
+    if ((ascending ? x[i] > hi : x[i] < lo) && after < 0) after = i;
+  }
+  const out = [];
+  if (before >= 0) out.push(px(x[before]), py(values[before]));
+  out.push(...inside);
+  if (after >= 0) out.push(px(x[after]), py(values[after]));
+  return out;
+}
+
+function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
+  const { curves, ticks } = box;
+  const right = box.left + box.width;
+  // Frames of the two panels.
+  painter.segments(
+    [box.left, curves.top, right, curves.top, right, curves.top, right, box.bottom, right, box.bottom, box.left, box.bottom,
+     box.left, box.bottom, box.left, curves.top, box.left, ticks.top, right, ticks.top],
+    COLOURS.axes, 0.8);
+  const [lo, hi] = view.range;
+  const xt = nice_ticks(lo, hi, Math.max(2, Math.floor(box.width / 90)));
+  const marks = [];
+  for (const v of xt.values) {
+    const at = px(v);
+    if (at < box.left - 0.5 || at > right + 0.5) continue;
+    marks.push(at, box.bottom, at, box.bottom + 4, at, curves.top + curves.height, at, curves.top + curves.height - 3);
+    painter.text(format_tick(v, xt.decimals), at, box.bottom + 6, { anchor: 'middle', baseline: 'top' });
+  }
+  const yt = nice_ticks(y0, y1, Math.max(2, Math.floor(curves.height / 50)));
+  for (const v of yt.values) {
+    const at = py(v);
+    if (at < curves.top - 0.5 || at > curves.top + curves.height + 0.5) continue;
+    marks.push(box.left, at, box.left - 4, at);
+    painter.text(format_tick(v, yt.decimals), box.left - 6, at, { anchor: 'end', baseline: 'middle' });
+  }
+  painter.segments(marks, COLOURS.axes, 0.8);
+  painter.text(data.labels[view.axis], box.left + box.width / 2, box.bottom + 24, { anchor: 'middle', baseline: 'top' });
+  painter.text('Intensity', 14, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
+  data.phases.forEach((phase, index) => {
+    painter.text(short_name(phase.name), box.left - 6, ticks.top + (index + 0.5) * TICK_ROW,
+                 { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker), size: 11 });
+  });
+}
+
+function draw_legend(painter, data, box, size) {
+  const y = 14;
+  let at = box.left;
+  painter.circles([at + 6, y], 2.6, COLOURS.observed, 0.9);
+  painter.text('Observed', at + 14, y, { baseline: 'middle' });
+  at += 84;
+  painter.segments([at, y, at + 18, y], COLOURS.calculated, 1.6);
+  painter.text('Calculated', at + 23, y, { baseline: 'middle' });
+  at += 98;
+  painter.segments([at, y, at + 18, y], COLOURS.difference, 1.2);
+  painter.text('Difference', at + 23, y, { baseline: 'middle' });
+  if (data.statistics) {
+    // Beside the legend where it fits, else in the curves' top corner as trov-plot has it.
+    const fits = at + 100 + 6.5 * data.statistics.length < size.width - MARGIN.right;
+    painter.text(data.statistics, size.width - MARGIN.right - (fits ? 0 : 6), fits ? y : box.curves.top + 12,
+                 { anchor: 'end', baseline: 'middle' });
+  }
+}

@@ -1,0 +1,283 @@
+// The page: takes the dropped files, runs the experiment chosen through the core, shows its histograms and offers every file.
+//
+// Automation contract (the README describes it): input#files takes the
+// files; #status gets data-state="done" or "error", its text the message,
+// when a run ends ("choose" while several experiments wait for a choice);
+// each output file is an <a download="NAME"> link to a blob of its bytes.
+
+import { group_experiments } from './experiment_files.js';
+import { draw_figure } from './figure.js';
+import { FigureView } from './figure_view.js';
+import { canvas_painter, svg_painter } from './painters.js';
+import { is_plot_file, offered_bytes, on_windows, zip_of } from './downloads.js';
+import { run_experiment, TOO_LARGE } from './trov_run.js';
+
+const $ = (selector) => document.querySelector(selector);
+const status = $('#status');
+const results = $('#results');
+const choice = $('#choice');
+const line_ends = $('#line-ends');
+// The largest input the page takes: the core's memory is 2 GB at most, and the outputs are several times the profiles.
+const MAX_INPUT_BYTES = 400 * 1024 * 1024;
+const FIGURE_SIZE = { width: 800, height: 500 };
+
+let urls = [];  // blob addresses of the shown run, freed by the next
+let current = null;  // the shown run
+
+function set_status(state, text) {
+  status.dataset.state = state;
+  status.textContent = text;
+}
+
+const element = (tag, attributes = {}, ...children) => {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attributes)) {
+    if (key === 'class') node.className = value;
+    else if (key.startsWith('on')) node.addEventListener(key.slice(2), value);
+    else node.setAttribute(key, value);
+  }
+  node.append(...children);
+  return node;
+};
+
+function blob_url(bytes, type) {
+  const url = URL.createObjectURL(new Blob([bytes], { type }));
+  urls.push(url);
+  return url;
+}
+
+const TYPES = { csv: 'text/csv', json: 'application/json', svg: 'image/svg+xml', png: 'image/png', zip: 'application/zip' };
+const type_of = (name) => TYPES[name.slice(name.lastIndexOf('.') + 1)] || 'text/plain';
+
+// A link to one of the run's files, in the line ends chosen.
+function file_link(name, label = name) {
+  const link = element('a', { download: name, class: 'file' }, label);
+  link.href = blob_url(offered_bytes(name, current.outputs.get(name), line_ends.value === 'crlf'), type_of(name));
+  return link;
+}
+
+// A link whose bytes are made when it is followed (the zip; the figure as the view shows it).
+function made_link(name, label, make) {
+  const link = element('a', { download: name, class: 'file', href: '#' }, label);
+  link.addEventListener('click', () => {
+    try {
+      link.href = blob_url(make(), type_of(name));
+    } catch (error) {
+      set_status('error', error.message === TOO_LARGE || error instanceof RangeError ? TOO_LARGE : String(error.message || error));
+    }
+  });
+  return link;
+}
+
+function png_bytes(data, view) {
+  const canvas = document.createElement('canvas');
+  const scale = 3;  // 2400 x 1500 pixels: 300 dpi at 8 inches wide
+  canvas.width = FIGURE_SIZE.width * scale;
+  canvas.height = FIGURE_SIZE.height * scale;
+  draw_figure(canvas_painter(canvas.getContext('2d'), scale), data, view, FIGURE_SIZE, scale);
+  const encoded = atob(canvas.toDataURL('image/png').split(',')[1]);
+  const bytes = new Uint8Array(encoded.length);
+  for (let i = 0; i < encoded.length; ++i) bytes[i] = encoded.charCodeAt(i);
+  return bytes;
+}
+
+function svg_bytes(data, view, title) {
+  const painter = svg_painter(FIGURE_SIZE.width, FIGURE_SIZE.height, title);
+  draw_figure(painter, data, view, FIGURE_SIZE, 2);
+  return new TextEncoder().encode(painter.svg());
+}
+
+const two = (n) => String(n).padStart(2, '0');
+const AXES = { position: 'Position', d: 'd-spacing', q: 'Q' };
+
+function histogram_section(run, h) {
+  const info = h.info;
+  const name = info.name ? ` — ${info.name}` : '';
+  const type = info.type ? ` · ${info.type}` : '';
+  const heading = element('h2', {}, `Histogram ${h.number}${type} · ${h.data.count.toLocaleString('en')} points${name}`);
+  const canvas = element('canvas', {
+    tabindex: '0',
+    role: 'img',
+    'aria-label': `Rietveld figure of histogram ${h.number}: drag or arrow keys to pan, wheel or + and − to zoom, 0 or double-click to reset`,
+  });
+  const readout = element('span', { class: 'readout', 'aria-live': 'off' });
+  const view = new FigureView(canvas, h.data, (x) => {
+    readout.textContent = x === null ? '' : `${h.data.labels[view.axis]} ${Number(x.toPrecision(6))}`;
+  });
+  const axis = element('select', { 'aria-label': `Axis of histogram ${h.number}` },
+    ...Object.keys(AXES).map((key) => {
+      const option = element('option', { value: key }, AXES[key]);
+      if (!h.data.x[key]) option.disabled = true;
+      return option;
+    }));
+  axis.title = h.data.x.d ? '' : 'The experiment gives no instrument constants for this histogram: no d or Q axis';
+  axis.addEventListener('change', () => view.set_axis(axis.value));
+  const toolbar = element('div', { class: 'toolbar' },
+    element('label', {}, 'Axis ', axis),
+    element('button', { type: 'button', onclick: () => view.zoom(0.5) }, 'Zoom in'),
+    element('button', { type: 'button', onclick: () => view.zoom(2) }, 'Zoom out'),
+    element('button', { type: 'button', onclick: () => view.reset() }, 'Reset'),
+    readout);
+  const phases = element('p', { class: 'phases' },
+    ...h.data.phases.map((p) => element('span', { class: `phase phase-${((p.marker - 1) % 7) + 1}` }, `${p.marker}: ${p.name}`)));
+  const stem = `${run.stem}_${two(h.number)}`;
+  const title = `${run.summary.title || run.stem}, histogram ${h.number}${name}`;
+  const downloads = element('p', { class: 'downloads' },
+    ...h.files.map((file) => file_link(file)),
+    made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), title)),
+    made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view())));
+  const section = element('section', { class: 'histogram', 'aria-label': `Histogram ${h.number}` },
+    heading, toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
+  return { section, view };
+}
+
+let views = [];
+
+function show(run) {
+  current = run;
+  const files = [...run.outputs.keys()];
+  const header = element('section', { class: 'experiment' },
+    element('h2', {}, run.summary.title ? `${run.stem} — ${run.summary.title}` : run.stem),
+    element('p', { class: 'downloads' },
+      made_link(`${run.stem}.zip`, `All files (${run.stem}.zip)`, () =>
+        zip_of(files.map((name) => [name, offered_bytes(name, run.outputs.get(name), line_ends.value === 'crlf')]))),
+      ...(run.summary_file ? [file_link(run.summary_file)] : [])));
+  const sections = run.histograms.map((h) => histogram_section(run, h));
+  results.replaceChildren(header, ...sections.map((s) => s.section));
+  views = sections.map((s) => s.view);
+  for (const view of views) view.draw();
+}
+
+function clear() {
+  for (const url of urls) URL.revokeObjectURL(url);
+  urls = [];
+  current = null;
+  views = [];
+  results.replaceChildren();
+}
+
+// Gives the UI a frame to show the status before the core runs.
+const next_frame = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
+
+async function run(group) {
+  choice.hidden = true;
+  clear();
+  set_status('working', `Converting ${group.experiment.path}…`);
+  await next_frame();
+  try {
+    const needed = [group.experiment, ...group.profiles.values()];
+    const total = needed.reduce((sum, entry) => sum + entry.file.size, 0);
+    if (total > MAX_INPUT_BYTES) throw new Error(TOO_LARGE);
+    const bytes = new Map();
+    for (const entry of needed) bytes.set(entry, new Uint8Array(await entry.file.arrayBuffer()));
+    const result = await run_experiment(globalThis.createTrov, group, bytes);
+    show(result);
+    if (result.errors.length > 0) set_status('error', result.errors[0]);
+    else set_status('done', `${group.experiment.path}: ${result.histograms.length} powder histogram${result.histograms.length === 1 ? '' : 's'}, ${result.outputs.size} files`);
+  } catch (error) {
+    const message = error instanceof RangeError || (error && error.name === 'NotReadableError') ? TOO_LARGE : String((error && error.message) || error);
+    set_status('error', message);
+  }
+}
+
+// Dropped or picked files: [{path, file}]. One experiment runs at once; several are offered for choice.
+function take(entries) {
+  const groups = group_experiments(entries);
+  if (groups.length === 0) {
+    clear();
+    choice.hidden = true;
+    const names = entries.map((e) => e.path.slice(e.path.lastIndexOf('/') + 1));
+    const profiles = names.filter((n) => /\.p\d\d$/i.test(n));
+    set_status('error', entries.length === 0 ? 'No file was dropped'
+      : profiles.length > 0 ? `No experiment file among these files: drop ${profiles[0].replace(/\.p\d\d$/i, '')}.EXP with ${profiles[0]}`
+      : `${names[0]} is not an experiment file (EXPNAM.EXP) or a profile file (EXPNAM.P01, …)`);
+    return;
+  }
+  if (groups.length === 1) {
+    run(groups[0]);
+    return;
+  }
+  clear();
+  set_status('choose', `${groups.length} experiments were dropped: choose one.`);
+  choice.replaceChildren(...groups.map((group) =>
+    element('button', { type: 'button', onclick: () => run(group) },
+      `${group.experiment.path} (${group.profiles.size} profile${group.profiles.size === 1 ? '' : 's'})`)));
+  choice.hidden = false;
+  choice.querySelector('button').focus();
+}
+
+const from_input = (input) => [...input.files].map((file) => ({ path: file.webkitRelativePath || file.name, file }));
+
+for (const id of ['#files', '#folder']) {
+  const input = $(id);
+  input.addEventListener('change', () => {
+    take(from_input(input));
+    input.value = '';  // the same files may be picked again
+  });
+}
+
+// A dropped folder is walked through the entries API.
+async function walk(entry, into) {
+  if (entry.isFile) {
+    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+    into.push({ path: entry.fullPath.replace(/^\//, ''), file });
+  } else if (entry.isDirectory) {
+    const reader = entry.createReader();
+    for (;;) {
+      const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+      if (batch.length === 0) break;
+      for (const child of batch) await walk(child, into);
+    }
+  }
+}
+
+const drop = $('#drop');
+for (const type of ['dragenter', 'dragover']) {
+  document.addEventListener(type, (event) => {
+    event.preventDefault();
+    drop.classList.add('over');
+  });
+}
+document.addEventListener('dragleave', (event) => {
+  if (event.relatedTarget === null) drop.classList.remove('over');
+});
+document.addEventListener('drop', async (event) => {
+  event.preventDefault();
+  drop.classList.remove('over');
+  const items = [...(event.dataTransfer.items || [])];
+  const entries = [];
+  try {
+    const roots = items.map((item) => item.webkitGetAsEntry && item.webkitGetAsEntry());
+    if (roots.length > 0 && roots.every(Boolean)) {
+      for (const root of roots) await walk(root, entries);
+    } else {
+      for (const file of event.dataTransfer.files) entries.push({ path: file.name, file });
+    }
+  } catch (error) {
+    set_status('error', String(error.message || error));
+    return;
+  }
+  take(entries);
+});
+
+line_ends.value = on_windows(navigator) ? 'crlf' : 'lf';
+line_ends.addEventListener('change', () => {
+  if (!current) return;
+  const crlf = line_ends.value === 'crlf';
+  for (const link of results.querySelectorAll('a.file')) {
+    const name = link.getAttribute('download');
+    if (is_plot_file(name)) link.href = blob_url(offered_bytes(name, current.outputs.get(name), crlf), type_of(name));
+  }
+});
+
+let resize_pending = false;
+window.addEventListener('resize', () => {
+  if (resize_pending) return;
+  resize_pending = true;
+  requestAnimationFrame(() => {
+    resize_pending = false;
+    for (const view of views) view.draw();
+  });
+});
+
+set_status('idle', 'Waiting for files.');

@@ -1,0 +1,199 @@
+// trov.html as a user meets it, in headless Chromium: files picked, every download's bytes, the error cases, no request leaving the page.
+//
+// Run by CI as: TROV_PAGE=build-web/trov.html TROV_GOLDEN_DIR=DIR TROV_SCREENSHOTS=DIR node --test tests/web/
+// TROV_GOLDEN_DIR holds the golden experiments' folders (the golden test
+// keeps them with TROV_GOLDEN_KEEP=DIR); the downloads must have the digests
+// of tests/golden_digests.inc, those of every native build.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHash } from 'node:crypto';
+import { createRequire } from 'node:module';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+
+const page_file = process.env.TROV_PAGE;
+const golden_dir = process.env.TROV_GOLDEN_DIR;
+const screenshots = process.env.TROV_SCREENSHOTS;
+const skip = page_file ? false : 'TROV_PAGE is not set';
+const web = new URL('../../src/apps/web/', import.meta.url);
+const require = createRequire(new URL('package.json', web));
+
+const sha256 = (bytes) => createHash('sha256').update(bytes).digest('hex');
+
+// experiment -> file -> digest, from the table every native build is checked against.
+function golden_table() {
+  const table = {};
+  const text = fs.readFileSync(new URL('../golden_digests.inc', import.meta.url), 'utf8');
+  for (const [, experiment, file, digest] of text.matchAll(/\{"([^"]+)", "([^"]+)", "([0-9a-f]{64})"\}/g)) {
+    (table[experiment] ||= {})[file] = digest;
+  }
+  return table;
+}
+
+let browser;
+let requests;  // every address a page asked for
+
+before(async () => {
+  if (skip) return;
+  const { chromium } = require('playwright-core');
+  // Background services off: this machine's network is closed, and the page must need none.
+  browser = await chromium.launch({
+    executablePath: process.env.TROV_CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+           '--disable-sync', '--no-first-run', '--disable-quic'],
+  });
+});
+after(async () => browser && browser.close());
+
+async function open(viewport = { width: 1280, height: 800 }) {
+  const context = await browser.newContext({ viewport, acceptDownloads: true });
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+  page.on('request', (request) => requests.push(request.url()));
+  await page.goto(`file://${path.resolve(page_file)}`);
+  await page.waitForSelector('#status[data-state="idle"]');
+  page.errors = errors;
+  return page;
+}
+
+// Picks files and waits for the run to end; returns the status.
+async function pick(page, files, selector = '#files') {
+  await page.setInputFiles(selector, files);
+  return finished(page);
+}
+async function finished(page) {
+  await page.waitForSelector('#status:is([data-state="done"], [data-state="error"], [data-state="choose"])', { timeout: 60000 });
+  return { state: await page.getAttribute('#status', 'data-state'), text: await page.textContent('#status') };
+}
+
+// Follows the link that downloads name; returns its bytes. Chromium now and
+// then drops a download begun a few milliseconds after the last one ended
+// (no user clicks that fast): such a click is made again.
+async function download(page, name) {
+  for (let attempt = 1; ; ++attempt) {
+    try {
+      const [file] = await Promise.all([page.waitForEvent('download', { timeout: 3000 }), page.click(`a[download="${name}"]`)]);
+      assert.equal(file.suggestedFilename(), name);
+      return fs.readFileSync(await file.path());
+    } catch (error) {
+      if (attempt === 3 || error.name !== 'TimeoutError') throw new Error(`${name}: ${error.message}`);
+    }
+  }
+}
+
+const inputs_of = (folder) =>
+  fs.readdirSync(folder).filter((n) => /\.(exp|p\d\d)$/i.test(n)).map((n) => path.join(folder, n));
+
+before(() => {
+  requests = [];
+});
+
+test('every golden experiment gives the native programs\' files, byte for byte', { skip }, async () => {
+  const table = golden_table();
+  const page = await open();
+  await page.selectOption('#line-ends', 'lf');
+  for (const experiment of fs.readdirSync(golden_dir).sort()) {
+    const folder = path.join(golden_dir, experiment);
+    const inputs = inputs_of(folder);
+    const status = await pick(page, inputs);
+    const names = await page.$$eval('a[download]', (links) => links.map((a) => a.getAttribute('download')));
+    const outputs = names.filter((n) => !/\.(zip|svg|png)$/.test(n));
+    const expected = Object.keys(table[experiment]).filter((n) => !n.includes('stdout') && !inputs.some((i) => path.basename(i) === n));
+    if (experiment === 'missing') {
+      // The native trov stops at the missing profile, and trov-export writes nothing; the page still offers histogram 1's files.
+      assert.deepEqual(status, { state: 'error', text: 'Error opening MISSING.P02' });
+      assert.deepEqual(outputs.filter((n) => /\.[ab]\d\d$/.test(n)).sort(), expected.sort());
+    } else {
+      assert.equal(status.state, 'done', `${experiment}: ${status.text}`);
+      assert.deepEqual([...outputs].sort(), [...expected].sort(), experiment);
+    }
+    for (const name of expected) assert.equal(sha256(await download(page, name)), table[experiment][name], `${experiment}/${name}`);
+  }
+  // CR LF: the bytes of trov.exe, an LF turned into CR LF; the zip holds what the links offer.
+  await pick(page, inputs_of(path.join(golden_dir, 'sample')));
+  await page.selectOption('#line-ends', 'crlf');
+  const crlf = await download(page, 'SAMPLE.a01');
+  assert.equal(sha256(Buffer.from(crlf.toString('latin1').replaceAll('\r\n', '\n'), 'latin1')), table.sample['SAMPLE.a01']);
+  assert.ok(crlf.includes('\r\n'));
+  const { unzipSync } = require('fflate');
+  const zipped = unzipSync(await download(page, 'SAMPLE.zip'));
+  assert.deepEqual(Object.keys(zipped).sort(), ['SAMPLE.a01', 'SAMPLE.a03', 'SAMPLE.b01', 'SAMPLE.b03', 'SAMPLE.json',
+    'SAMPLE_01.csv', 'SAMPLE_01_ticks.csv', 'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv']);
+  assert.ok(Buffer.from(zipped['SAMPLE.a01']).equals(crlf));
+  assert.equal(sha256(zipped['SAMPLE_03.csv']), table.sample['SAMPLE_03.csv']);
+  // The figure: SVG with its words as text, and a PNG.
+  const svg = (await download(page, 'SAMPLE_01.svg')).toString('utf8');
+  for (const words of ['>Observed</text>', '>Silicon</text>', '>Zinc oxide</text>', '>2θ (°)</text>']) assert.ok(svg.includes(words), words);
+  assert.ok((await download(page, 'SAMPLE_03.png')).subarray(1, 4).equals(Buffer.from('PNG')));
+  assert.deepEqual(page.errors, []);
+});
+
+test('errors are worded as the native programs word them, and the page takes the next files', { skip }, async () => {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'trov-page-'));
+  const write = (name, bytes) => {
+    fs.writeFileSync(path.join(scratch, name), bytes);
+    return path.join(scratch, name);
+  };
+  const page = await open();
+  assert.deepEqual(await pick(page, [write('notes.txt', 'a letter\n')]),
+                   { state: 'error', text: 'notes.txt is not an experiment file (EXPNAM.EXP) or a profile file (EXPNAM.P01, …)' });
+  assert.deepEqual(await pick(page, [write('LETTER.EXP', 'a letter, not an experiment\n')]),
+                   { state: 'error', text: 'LETTER.EXP lists no powder histogram' });
+  // Names in any case, as on Windows: garnet.exp finds GARNET.P01.
+  const sample = path.join(golden_dir, 'sample');
+  const mixed = [write('garnet.exp', fs.readFileSync(path.join(sample, 'SAMPLE.EXP'))),
+                 write('GARNET.P01', fs.readFileSync(path.join(sample, 'SAMPLE.P01'))),
+                 write('Garnet.p03', fs.readFileSync(path.join(sample, 'SAMPLE.P03')))];
+  assert.equal((await pick(page, mixed)).state, 'done');
+  assert.ok(await page.$('a[download="garnet.a03"]'));
+  // Without its experiment, a profile is named.
+  assert.deepEqual(await pick(page, [mixed[1]]),
+                   { state: 'error', text: 'No experiment file among these files: drop GARNET.EXP with GARNET.P01' });
+  // More than the page's memory takes: told at once, nothing read.
+  const huge = write('HUGE.EXP', '');
+  fs.truncateSync(huge, 401 * 1024 * 1024);
+  assert.deepEqual(await pick(page, [huge]), { state: 'error', text: "These files are too large for this browser's memory" });
+  // Two experiments in one pick: a choice, then the one chosen.
+  assert.equal((await pick(page, [...mixed, ...inputs_of(sample)])).state, 'choose');
+  await page.click('#choice button:has-text("SAMPLE.EXP")');
+  assert.equal((await finished(page)).state, 'done');
+  assert.ok(await page.$('a[download="SAMPLE.a01"]'));
+  assert.deepEqual(page.errors, []);
+  fs.rmSync(scratch, { recursive: true });
+});
+
+test('the figure zooms, pans and resets by keyboard alone, and the page looks right at two sizes', { skip }, async () => {
+  const sample = inputs_of(path.join(golden_dir, 'sample'));
+  for (const [width, height] of [[1280, 800], [390, 844]]) {
+    const page = await open({ width, height });
+    await pick(page, sample);
+    const figure = page.locator('canvas').first();
+    const pixels = () => figure.evaluate((c) => c.toDataURL());
+    const before_zoom = await pixels();
+    // Tab reaches the figure; + zooms, arrows pan, 0 resets.
+    await figure.focus();
+    await page.keyboard.press('+');
+    await page.keyboard.press('ArrowRight');
+    assert.notEqual(await pixels(), before_zoom);
+    await page.keyboard.press('0');
+    assert.equal(await pixels(), before_zoom);
+    await page.selectOption('select[aria-label="Axis of histogram 1"]', 'd');
+    assert.notEqual(await pixels(), before_zoom);
+    if (screenshots) {
+      fs.mkdirSync(screenshots, { recursive: true });
+      await page.screenshot({ path: path.join(screenshots, `page-${width}x${height}.png`), fullPage: true });
+    }
+    const overflow = await page.evaluate(() => document.documentElement.scrollWidth - document.documentElement.clientWidth);
+    assert.equal(overflow, 0, 'the page is no wider than the window');
+    assert.deepEqual(page.errors, []);
+  }
+});
+
+test('no request leaves the page', { skip }, () => {
+  const outside = requests.filter((url) => !/^(file|blob|data):/.test(url));
+  assert.deepEqual(outside, []);
+  assert.ok(requests.length > 0);
+});
