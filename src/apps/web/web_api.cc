@@ -52,11 +52,18 @@ struct FigurePoints {
   std::vector<std::int32_t> tick_marker;
 };
 
-FigurePoints* read_figure_points(const std::string& expnam, int h) {
-  trov::NameBuffer experiment_name = trov::file_name(expnam, ".exp");
-  trov::InputFile experiment = trov::open_with_uppercase_retry(experiment_name, "rb");
+trov::Experiment read_whole_experiment(const std::string& expnam, trov::NameBuffer& name) {
+  name = trov::file_name(expnam, ".exp");
+  trov::InputFile experiment = trov::open_with_uppercase_retry(name, "rb");
   experiment.limit_size(trov::kMaxExperimentBytes);
-  const trov::Experiment info = trov::read_experiment(experiment, trov::ExperimentRecords::kAll);
+  trov::Experiment info = trov::read_experiment(experiment, trov::ExperimentRecords::kAll);
+  experiment.close();
+  return info;
+}
+
+FigurePoints* read_figure_points(const std::string& expnam, int h) {
+  trov::NameBuffer experiment_name;
+  const trov::Experiment info = read_whole_experiment(expnam, experiment_name);
   if (h < 1 || h > info.types.count) throw trov::Fatal(std::string(experiment_name.data()) + " has no histogram " + std::to_string(h));
   const trov::HistogramInfo& histogram = info.histograms[static_cast<std::size_t>(h - 1)];
   trov::NameBuffer profile_name = trov::histogram_file_name(expnam, 'p', h);
@@ -164,7 +171,22 @@ EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {
   return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}})); });
 }
 
-// The message of the last call that failed, or the plan of the last plan.
+// What trov-export's JSON summary says of EXPNAM, every powder histogram
+// described but no file named, in trov_web_text(): the figures' names and
+// statistics before the export has run.
+EMSCRIPTEN_KEEPALIVE int trov_web_summary(const char* expnam) {
+  return reported([&] {
+    trov::NameBuffer name;
+    const trov::Experiment info = read_whole_experiment(expnam, name);
+    std::vector<trov::ExportedHistogram> described;
+    for (const trov::HistogramInfo& h : info.histograms) {
+      if (h.type.is_powder()) described.push_back({&h, "", ""});
+    }
+    return trov::experiment_json(info, described);
+  });
+}
+
+// The message of the last call that failed, or the JSON of the last plan or summary.
 EMSCRIPTEN_KEEPALIVE const char* trov_web_text() { return last_text().c_str(); }
 
 }  // extern "C"

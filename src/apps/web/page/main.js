@@ -10,7 +10,7 @@ import { draw_figure } from './figure.js';
 import { FigureView } from './figure_view.js';
 import { canvas_painter, svg_painter } from './painters.js';
 import { is_plot_file, offered_bytes, on_windows, zip_of } from './downloads.js';
-import { run_experiment, TOO_LARGE } from './trov_run.js';
+import { start_experiment, TOO_LARGE } from './trov_run.js';
 
 const $ = (selector) => document.querySelector(selector);
 const status = $('#status');
@@ -123,29 +123,36 @@ function histogram_section(run, h) {
   const stem = `${run.stem}_${two(h.number)}`;
   const title = `${run.summary.title || run.stem}, histogram ${h.number}${name}`;
   const downloads = element('p', { class: 'downloads' },
-    ...h.files.map((file) => file_link(file)),
     made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), title)),
     made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view())));
   const section = element('section', { class: 'histogram', 'aria-label': `Histogram ${h.number}` },
     heading, toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
-  return { section, view };
+  return { section, view, downloads };
 }
 
 let views = [];
+let shown = [];  // each histogram's section parts
 
-function show(run) {
+// The experiment's title and each histogram's figure, before its files exist.
+function show_figures(run) {
   current = run;
-  const files = [...run.outputs.keys()];
   const header = element('section', { class: 'experiment' },
     element('h2', {}, run.summary.title ? `${run.stem} — ${run.summary.title}` : run.stem),
-    element('p', { class: 'downloads' },
-      made_link(`${run.stem}.zip`, `All files (${run.stem}.zip)`, () =>
-        zip_of(files.map((name) => [name, offered_bytes(name, run.outputs.get(name), line_ends.value === 'crlf')]))),
-      ...(run.summary_file ? [file_link(run.summary_file)] : [])));
-  const sections = run.histograms.map((h) => histogram_section(run, h));
-  results.replaceChildren(header, ...sections.map((s) => s.section));
-  views = sections.map((s) => s.view);
+    element('p', { class: 'downloads' }));
+  shown = run.histograms.map((h) => histogram_section(run, h));
+  results.replaceChildren(header, ...shown.map((s) => s.section));
+  views = shown.map((s) => s.view);
   for (const view of views) view.draw();
+}
+
+// The links to the run's files, once trov-export has run too.
+function show_files(run) {
+  const files = [...run.outputs.keys()];
+  results.querySelector('section.experiment .downloads').append(
+    made_link(`${run.stem}.zip`, `All files (${run.stem}.zip)`, () =>
+      zip_of(files.map((name) => [name, offered_bytes(name, run.outputs.get(name), line_ends.value === 'crlf')]))),
+    ...(run.summary_file ? [file_link(run.summary_file)] : []));
+  run.histograms.forEach((h, i) => shown[i].downloads.prepend(...h.files.map((file) => file_link(file))));
 }
 
 function clear() {
@@ -153,6 +160,7 @@ function clear() {
   urls = [];
   current = null;
   views = [];
+  shown = [];
   results.replaceChildren();
 }
 
@@ -170,10 +178,19 @@ async function run(group) {
     if (total > MAX_INPUT_BYTES) throw new Error(TOO_LARGE);
     const bytes = new Map();
     for (const entry of needed) bytes.set(entry, new Uint8Array(await entry.file.arrayBuffer()));
-    const result = await run_experiment(globalThis.createTrov, group, bytes);
-    show(result);
-    if (result.errors.length > 0) set_status('error', result.errors[0]);
-    else set_status('done', `${group.experiment.path}: ${result.histograms.length} powder histogram${result.histograms.length === 1 ? '' : 's'}, ${result.outputs.size} files`);
+    const started = performance.now();
+    const run = await start_experiment(globalThis.createTrov, group, bytes);
+    show_figures(run);
+    const drawn = performance.now();
+    set_status('working', `${group.experiment.path}: exporting…`);
+    await next_frame();
+    Object.assign(run, run.finish());
+    show_files(run);
+    // When each step ended, for the benchmark (bench/page.mjs): the figures drawn, the files offered.
+    globalThis.trov_timings = { ...run.timings, drawn: Math.round(drawn - started), files: Math.round(performance.now() - started) };
+    const count = run.histograms.length;
+    if (run.errors.length > 0) set_status('error', run.errors[0]);
+    else set_status('done', `${group.experiment.path}: ${count} powder histogram${count === 1 ? '' : 's'}, ${run.outputs.size} files`);
   } catch (error) {
     const message = error instanceof RangeError || (error && error.name === 'NotReadableError') ? TOO_LARGE : String((error && error.message) || error);
     set_status('error', message);

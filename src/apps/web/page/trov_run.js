@@ -82,79 +82,121 @@ function figure_data(points, info, summary) {
   return data;
 }
 
-// Runs trov and trov-export on an experiment (experiment_files.js's group,
-// with its files' bytes in bytes: Map(entry -> Uint8Array)), each in a new
-// module so that no run sees another's files. Returns {stem, errors,
-// outputs: Map(name -> bytes) in trov's then trov-export's order, summary,
-// histograms: [{number, info, files, data}]}. A missing profile is an error
-// of the run, and the other histograms are still converted, exported and
-// drawn; what no histogram survives throws Error with the message.
-export async function run_experiment(createTrov, group, bytes) {
+// Emscripten's memory file system grows a file by an eighth once it passes
+// 1 MB, copying it each time: a 100 MB CSV file would be copied some forty
+// times over. Doubling copies it about twice as much as its size in all.
+function grow_files_by_doubling(trov) {
+  const memfs = trov.FS.filesystems && trov.FS.filesystems.MEMFS;
+  if (!memfs || typeof memfs.expandFileStorage !== 'function') return;
+  memfs.expandFileStorage = (node, wanted) => {
+    const capacity = node.contents ? node.contents.length : 0;
+    if (capacity >= wanted) return;
+    const contents = new Uint8Array(Math.max(wanted, capacity * 2, 256));
+    if (node.usedBytes > 0) contents.set(node.contents.subarray(0, node.usedBytes), 0);
+    node.contents = contents;
+  };
+}
+
+const is_memory_error = (error) => error instanceof RangeError || /memory|Cannot enlarge|Aborted/i.test(String(error && error.message));
+
+// Runs trov on an experiment (experiment_files.js's group, with its files'
+// bytes in bytes: Map(entry -> Uint8Array)) in a new module, so that no run
+// sees another's files, and reads what the figures draw. Returns {stem,
+// errors, summary, histograms: [{number, info, data, files}], timings,
+// finish}; finish() then runs trov-export and returns the files of both,
+// Map(name -> bytes) in trov's then trov-export's order, each histogram's
+// names in its files. A missing profile is an error of the run, and the
+// other histograms are still converted, exported and drawn; when none
+// remains, or the module fails, this throws Error with the message.
+export async function start_experiment(createTrov, group, bytes) {
   let trov;
   try {
     trov = await createTrov();
   } catch (error) {
-    console.error(error);
     throw new Error(TOO_LARGE);
   }
+  grow_files_by_doubling(trov);
   const stem = group.stem;
   const errors = [];
-  try {
+  const timings = {};
+  let clock = performance.now();
+  const lap = (name) => {
+    const now = performance.now();
+    timings[name] = Math.round(now - clock);
+    clock = now;
+  };
+  const guarded = (work) => {
+    try {
+      return work();
+    } catch (error) {
+      throw is_memory_error(error) ? new Error(TOO_LARGE) : error;
+    }
+  };
+  const call = (what, histograms) => trov.ccall(`trov_web_${what}`, 'number', ['string', 'string'], [stem, histograms]);
+  const json_of = (what) => {
+    if (trov.ccall(`trov_web_${what}`, 'number', ['string'], [stem]) !== 0) throw new Error(message_of(trov));
+    return JSON.parse(message_of(trov));
+  };
+  const inputs = new Set();
+  const { plan, summary, present, histograms } = guarded(() => {
     trov.FS.mkdir('/run');
     trov.FS.chdir('/run');
     trov.FS.writeFile(stored_name(stem, '.EXP'), bytes.get(group.experiment));
     for (const [number, entry] of group.profiles) {
       trov.FS.writeFile(stored_name(stem, `.P${String(number).padStart(2, '0')}`), bytes.get(entry));
     }
-    const inputs = new Set(trov.FS.readdir('.'));
-    const call = (what, histograms) => trov.ccall(`trov_web_${what}`, 'number', ['string', 'string'], [stem, histograms]);
-
-    if (trov.ccall('trov_web_plan', 'number', ['string'], [stem]) !== 0) throw new Error(message_of(trov));
-    const plan = JSON.parse(message_of(trov));
+    for (const name of trov.FS.readdir('.')) inputs.add(name);
+    lap('files in');
+    const plan = json_of('plan');
+    const summary = json_of('summary');
     const present = plan.histograms.filter((h) => h.profile !== null).map((h) => h.number);
     // trov itself first, for its own words on a missing profile; then the
-    // histograms whose profiles are here.
+    // histograms after it whose profiles are here.
     if (call('convert', '') !== 0) {
       errors.push(message_of(trov));
       const done = new Set(trov.FS.readdir('.'));
       const left = present.filter((h) => !done.has(`${stem}.a${String(h).padStart(2, '0')}`));
       if (left.length > 0 && call('convert', left.join(' ')) !== 0) errors.push(message_of(trov));
     }
+    lap('convert');
     if (present.length === 0) throw new Error(errors[0]);
-    let summary = {};
-    if (call('export', present.join(' ')) === 0) {
-      summary = JSON.parse(new TextDecoder().decode(trov.FS.readFile(plan.summary)));
-    } else {
-      errors.push(message_of(trov));
-    }
+    const histograms = present.map((number) => {
+      const info = (summary.histograms || []).find((s) => s.number === number) || { number };
+      return { number, info, data: figure_data(read_points(trov, stem, number), info, summary), files: [] };
+    });
+    lap('columns');
+    return { plan, summary, present, histograms };
+  });
 
-    const written = new Set(trov.FS.readdir('.').filter((name) => !inputs.has(name) && name !== '.' && name !== '..'));
-    const outputs = new Map();
-    const take = (name) => {
-      if (written.has(name) && !outputs.has(name)) outputs.set(name, trov.FS.readFile(name));
-      return written.has(name) ? name : null;
-    };
-    const histograms = [];
-    for (const number of present) {
-      const two = String(number).padStart(2, '0');
-      const plan_entry = plan.histograms.find((h) => h.number === number);
-      const files = [take(`${stem}.a${two}`), take(`${stem}.b${two}`)].filter(Boolean);
-      histograms.push({ number, files, plan_entry });
-    }
-    for (const h of histograms) h.files.push(...[take(h.plan_entry.points_file), take(h.plan_entry.ticks_file)].filter(Boolean));
-    const summary_file = take(plan.summary);
-    for (const h of histograms) {
-      const info = (summary.histograms || []).find((s) => s.number === h.number) || { number: h.number };
-      const points = read_points(trov, stem, h.number);
-      h.info = info;
-      h.data = figure_data(points, info, summary);
-      delete h.plan_entry;
-    }
-    return { stem, errors, outputs, summary, summary_file, histograms };
-  } catch (error) {
-    if (error instanceof RangeError || /memory|Cannot enlarge|Aborted/i.test(String(error && error.message))) throw new Error(TOO_LARGE);
-    throw error;
+  function finish() {
+    return guarded(() => {
+      if (call('export', present.join(' ')) !== 0) errors.push(message_of(trov));
+      lap('export');
+      const written = new Set(trov.FS.readdir('.').filter((name) => !inputs.has(name) && name !== '.' && name !== '..'));
+      const outputs = new Map();
+      // Each file leaves the module's memory as it is read.
+      const take = (name) => {
+        if (!written.has(name)) return null;
+        outputs.set(name, trov.FS.readFile(name));
+        trov.FS.unlink(name);
+        return name;
+      };
+      for (const h of histograms) {
+        const two = String(h.number).padStart(2, '0');
+        h.files.push(take(`${stem}.a${two}`), take(`${stem}.b${two}`));
+      }
+      for (const h of histograms) {
+        const planned = plan.histograms.find((p) => p.number === h.number);
+        h.files.push(take(planned.points_file), take(planned.ticks_file));
+        h.files = h.files.filter(Boolean);
+      }
+      const summary_file = take(plan.summary);
+      lap('files out');
+      trov = null;  // the module and its memory go
+      return { outputs, summary_file };
+    });
   }
+  return { stem, errors, summary, histograms, timings, finish };
 }
 
 export { TOO_LARGE };
