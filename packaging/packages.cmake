@@ -18,6 +18,21 @@ string(REPLACE "[CONTRIBUTING.md](CONTRIBUTING.md)" "CONTRIBUTING.md in the sour
 file(WRITE ${CMAKE_BINARY_DIR}/README.md "${readme}")
 install(FILES ${CMAKE_BINARY_DIR}/README.md LICENSE docs/formats.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The browser edition, trov.html, comes from an Emscripten build's web target
+# (README); a native build ships it, and the licences of what the page
+# bundles, when TROV_WEB_PAGE names it.
+set(TROV_WEB_PAGE "" CACHE FILEPATH "trov.html from an Emscripten build's web target, to ship in the packages")
+if(TROV_WEB_PAGE)
+  get_filename_component(web_build ${TROV_WEB_PAGE} DIRECTORY)
+  if(NOT EXISTS ${TROV_WEB_PAGE} OR NOT EXISTS ${web_build}/web-licenses.txt)
+    message(FATAL_ERROR "TROV_WEB_PAGE: ${TROV_WEB_PAGE} and web-licenses.txt beside it are needed (cmake --build BUILD --target web)")
+  endif()
+  if(NOT WIN32)
+    install(FILES ${TROV_WEB_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/trov)
+    install(FILES ${web_build}/web-licenses.txt DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
+endif()
+
 set(CPACK_PACKAGE_NAME trov)
 set(CPACK_PACKAGE_VENDOR "the trov authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert GSAS Rietveld profiles into ASCII plot files")
@@ -48,6 +63,9 @@ if(WIN32)
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
           DESTINATION sample COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  if(TROV_WEB_PAGE)
+    install(FILES ${TROV_WEB_PAGE} ${web_build}/web-licenses.txt DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_COMPONENTS_ALL windows_zip)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
