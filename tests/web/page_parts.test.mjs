@@ -1,0 +1,81 @@
+// The page's parts that need no browser: sorting dropped files, line ends, axis ticks, excluded runs, the figure as SVG.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+
+import { group_experiments, stored_name } from '../../src/apps/web/page/experiment_files.js';
+import { with_crlf } from '../../src/apps/web/page/downloads.js';
+import { draw_figure, excluded_runs, nice_ticks } from '../../src/apps/web/page/figure.js';
+import { svg_painter } from '../../src/apps/web/page/painters.js';
+
+test('dropped files are sorted into experiments whatever their case, folder by folder', () => {
+  const entries = ['run2/garnet.exp', 'run2/GARNET.P01', 'run2/Garnet.p03', 'GARNET.EXP', 'garnet.p02', 'notes.txt',
+                   'run2/garnet.p1', 'run2/other.p01', 'run2/GARNET.EXP'].map((path) => ({ path }));
+  const groups = group_experiments(entries);
+  assert.deepEqual(groups.map((g) => [g.folder, g.stem, g.experiment.path, [...g.profiles.keys()]]), [
+    ['', 'GARNET', 'GARNET.EXP', [2]],
+    // Two experiments whose names differ only in case: the first in path order.
+    ['run2', 'GARNET', 'run2/GARNET.EXP', [1, 3]],
+  ]);
+  assert.equal(stored_name('müller.v2', '.P01'), 'MüLLER.V2.P01');
+});
+
+test('CR LF line ends are those of trov on Windows: one CR before every LF', () => {
+  const cases = [['', ''], ['a\n', 'a\r\n'], ['a\nb\n\n', 'a\r\nb\r\n\r\n'], ['no end', 'no end']];
+  for (const [lf, crlf] of cases) {
+    assert.equal(Buffer.from(with_crlf(Buffer.from(lf))).toString(), crlf);
+  }
+});
+
+test('axis ticks are round numbers inside the range', () => {
+  const cases = [
+    [5, 120, 8, [20, 40, 60, 80, 100, 120], 0],
+    [0.8, 17.6, 4, [5, 10, 15], 0],
+    [28.41, 28.47, 3, [28.42, 28.44, 28.46], 2],
+    [-3700, 92000, 4, [0, 25000, 50000, 75000], 0],
+  ];
+  for (const [low, high, count, values, decimals] of cases) {
+    assert.deepEqual(nice_ticks(low, high, count), { values, decimals }, `${low} to ${high}`);
+  }
+});
+
+test('excluded regions are the runs of points left out of the fit, in either direction of the axis', () => {
+  const fitted = Uint8Array.from([0, 0, 1, 1, 0, 1, 0, 0]);
+  assert.deepEqual(excluded_runs([1, 2, 3, 4, 5, 6, 7, 8], fitted), [[1, 2], [5, 5], [7, 8]]);
+  assert.deepEqual(excluded_runs([8, 7, 6, 5, 4, 3, 2, NaN], fitted), [[7, 8], [4, 4], [2, 2]]);
+});
+
+// A figure's data as the page builds it, from rows [x, observed, calculated, fitted].
+function data_of(rows, ticks = []) {
+  const column = (i) => Float64Array.from(rows, (r) => r[i]);
+  const fitted = Uint8Array.from(rows, (r) => r[3]);
+  return {
+    count: rows.length,
+    x: { position: column(0) },
+    observed: column(1),
+    calculated: column(2),
+    difference: Float64Array.from(rows, (r) => r[1] - r[2]),
+    fitted,
+    ticks: { x: { position: Float64Array.from(ticks, (t) => t[0]) }, marker: Int32Array.from(ticks, (t) => t[1]) },
+    phases: [{ marker: 1, name: 'Garnet <Ca3Al2Si3O12> & friends, a long name' }],
+    labels: { position: '2θ (°)' },
+    statistics: 'wRp = 5.10%',
+    excluded: { position: excluded_runs(column(0), fitted) },
+  };
+}
+
+test('the SVG figure keeps its words as text, escaped, and draws what IEEE values a file may hold', () => {
+  const rows = [[10, 5, 0, 0], [11, 7, 6, 1], [12, NaN, 8, 1], [13, Infinity, 7, 1], [14, 3, -Infinity, 1], [15, 2, 2, 1]];
+  const painter = svg_painter(800, 500, 'T & <title>');
+  draw_figure(painter, data_of(rows, [[12, 1]]), { axis: 'position', range: [10, 15] }, { width: 800, height: 500 });
+  const svg = painter.svg();
+  for (const text of ['>Observed</text>', '>Calculated</text>', '>Difference</text>', '>2θ (°)</text>', '>wRp = 5.10%</text>',
+                      '>Garnet &lt;Ca3Al2Si3O1…</text>', '<title>T &amp; &lt;title&gt;</title>']) {
+    assert.ok(svg.includes(text), text);
+  }
+  assert.ok(!/NaN|Infinity/.test(svg));
+  // A million points reduce to a few per column of pixels.
+  const many = Array.from({ length: 1e6 }, (_, i) => [i, Math.sin(i / 1000), Math.sin(i / 1000), 1]);
+  const big = svg_painter(800, 500, 'big');
+  draw_figure(big, data_of(many), { axis: 'position', range: [0, 1e6 - 1] }, { width: 800, height: 500 });
+  assert.ok(big.svg().length < 400000);
+});
