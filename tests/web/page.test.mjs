@@ -156,9 +156,11 @@ test('errors are worded as the native programs word them, and the page takes the
   const huge = write('HUGE.EXP', '');
   fs.truncateSync(huge, 401 * 1024 * 1024);
   assert.deepEqual(await pick(page, [huge]), { state: 'error', text: "These files are too large for this browser's memory" });
-  // Two experiments in one pick: a choice, then the one chosen.
-  assert.equal((await pick(page, [...mixed, ...inputs_of(sample)])).state, 'choose');
-  await page.click('#choice button:has-text("SAMPLE.EXP")');
+  // A folder of two experiments: a choice, then the one chosen.
+  fs.mkdirSync(path.join(scratch, 'both'));
+  for (const file of [...mixed, ...inputs_of(sample)]) fs.copyFileSync(file, path.join(scratch, 'both', path.basename(file)));
+  assert.equal((await pick(page, path.join(scratch, 'both'), '#folder')).state, 'choose');
+  await page.click('#choice button:has-text("both/SAMPLE.EXP")');
   assert.equal((await finished(page)).state, 'done');
   assert.ok(await page.$('a[download="SAMPLE.a01"]'));
   assert.deepEqual(page.errors, []);

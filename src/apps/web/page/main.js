@@ -168,7 +168,8 @@ function clear() {
 const next_frame = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
 
 async function run(group) {
-  choice.hidden = true;
+  // The experiments of the last drop stay offered; the one shown is pressed.
+  for (const button of choice.querySelectorAll('button')) button.setAttribute('aria-pressed', String(button.group === group));
   clear();
   set_status('working', `Converting ${group.experiment.path}…`);
   await next_frame();
@@ -211,14 +212,18 @@ function take(entries) {
     return;
   }
   if (groups.length === 1) {
+    choice.hidden = true;
     run(groups[0]);
     return;
   }
   clear();
   set_status('choose', `${groups.length} experiments were dropped: choose one.`);
-  choice.replaceChildren(...groups.map((group) =>
-    element('button', { type: 'button', onclick: () => run(group) },
-      `${group.experiment.path} (${group.profiles.size} profile${group.profiles.size === 1 ? '' : 's'})`)));
+  choice.replaceChildren(...groups.map((group) => {
+    const button = element('button', { type: 'button', onclick: () => run(group), 'aria-pressed': 'false' },
+      `${group.experiment.path} (${group.profiles.size} profile${group.profiles.size === 1 ? '' : 's'})`);
+    button.group = group;
+    return button;
+  }));
   choice.hidden = false;
   choice.querySelector('button').focus();
 }

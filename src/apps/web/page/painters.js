@@ -124,7 +124,7 @@ export function svg_painter(width, height, title) {
       const shift = { top: 'hanging', middle: 'central', bottom: 'text-after-edge', alphabetic: 'auto' }[baseline];
       const turn = rotate ? ` transform="rotate(${rotate} ${n(x)} ${n(y)})"` : '';
       parts.push(`<text x="${n(x)}" y="${n(y)}" font-size="${size}" fill="${colour}" text-anchor="${anchor}" ` +
-                 `dominant-baseline="${shift}"${turn}>${escape_xml(string)}</text>`);
+                 `dominant-baseline="${shift}" xml:space="preserve"${turn}>${escape_xml(string)}</text>`);
     },
     clip(x, y, w, h) {
       close_group();
