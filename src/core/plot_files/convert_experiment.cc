@@ -58,7 +58,7 @@ void convert_experiment(std::string_view expnam, CodePage code_page, const std::
   const HistogramTable table = read_experiment(experiment, ExperimentRecords::kTypes).types;
   for (int h = 1; h <= table.count; ++h) {
     const HistogramType& type = table.entries[static_cast<std::size_t>(h - 1)];
-    if (type.is_powder() && (only.empty() || only.count(h) != 0)) convert_powder_histogram(expnam, code_page, h, type);
+    if (type.is_powder() && (only.empty() || only.contains(h))) convert_powder_histogram(expnam, code_page, h, type);
   }
   experiment.close();
 }
