@@ -1,7 +1,7 @@
 # The `sample` target: writes the sample experiment into DIR, converts it with trov (typing
 # SAMPLE at its prompt) and draws its Rietveld figures with trov-plot when PYTHON, a Python
-# with matplotlib, was found (from trov-export's files, TROV_EXPORT). Called with
-# -DMAKE_SAMPLE, -DTROV, -DTROV_EXPORT, -DPYTHON, -DTROV_PLOT, -DDIR.
+# with matplotlib, was found (trov-plot as built runs the trov-export beside it). Called with
+# -DMAKE_SAMPLE, -DTROV, -DPYTHON, -DTROV_PLOT, -DDIR.
 file(REMOVE_RECURSE "${DIR}")
 execute_process(COMMAND "${MAKE_SAMPLE}" "${DIR}" COMMAND_ERROR_IS_FATAL ANY)
 file(WRITE "${DIR}/name.txt" "SAMPLE\n")
@@ -14,7 +14,7 @@ message("\nPlot files:   ${DIR}/SAMPLE.a01 (X-ray) and ${DIR}/SAMPLE.a03 (time o
 message("Marker files: ${DIR}/SAMPLE.b01 and ${DIR}/SAMPLE.b03")
 
 if(PYTHON)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env "TROV_EXPORT=${TROV_EXPORT}" "${PYTHON}" "${TROV_PLOT}" SAMPLE
+  execute_process(COMMAND "${PYTHON}" "${TROV_PLOT}" SAMPLE
                   WORKING_DIRECTORY "${DIR}" OUTPUT_QUIET
                   RESULT_VARIABLE status)
   if(NOT status EQUAL 0)

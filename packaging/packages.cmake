@@ -8,6 +8,9 @@ set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian pa
 install(TARGETS trov trov-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES docs/trov.1 docs/trov-export.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Its package, where the launcher looks for it: ../share/trov/python.
+install(DIRECTORY tools/trov_plot DESTINATION ${CMAKE_INSTALL_DATADIR}/trov/python FILES_MATCHING PATTERN "*.py"
+        PATTERN __pycache__ EXCLUDE)
 # The README as it ships: links only to what ships beside it (formats.md,
 # LICENSE); the picture and the developers' guide stay in the source tree.
 file(READ README.md readme)
@@ -61,6 +64,8 @@ if(WIN32)
   install(TARGETS trov trov-export RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/trov-plot
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(DIRECTORY tools/trov_plot DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL
+          FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
   install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
           DESTINATION sample COMPONENT windows_zip EXCLUDE_FROM_ALL)
   if(TROV_WEB_PAGE)

@@ -27,6 +27,32 @@ def png_size(path):
         return struct.unpack(">II", f.read(24)[16:24])
 
 
+def write_profile(path, positions, phases, seed):
+    """A profile file of generated points at the positions given (the
+    experiment's unit: centidegrees or microseconds): a background, peaks
+    marked for each phase, noise, and the first fortieth excluded."""
+    import numpy as np
+    rng = np.random.default_rng(seed)
+    n = len(positions)
+    calculated = 200 + 50 * np.exp(-3 * np.arange(n) / n)
+    flags = np.zeros(n, dtype="<i4")
+    for phase in range(phases):
+        for centre in rng.choice(n, 30, replace=False):
+            calculated += 1500 / (phase + 1) * rng.random() * np.exp(-((np.arange(n) - centre) / 4.0) ** 2)
+            flags[centre] |= 4 << phase
+    observed = calculated + rng.normal(0, np.sqrt(calculated))
+    calculated[: n // 40] = 0
+    points = np.zeros((-(-n // 14) * 14, 9), dtype="<f4")
+    points[:n, 1], points[:n, 2], points[:n, 3], points[:n, 4] = positions, observed, calculated, 1
+    points[:n, 6] = 1 / np.maximum(observed, 1)
+    words = points.view("<i4")
+    words[:n, 0] = flags
+    blocks = words.reshape(-1, 14 * 9).tobytes()
+    with open(path, "wb") as f:
+        for i in range(0, len(blocks), 504):
+            f.write(blocks[i:i + 504] + bytes(8))
+
+
 class SampleFigures(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -92,6 +118,14 @@ class SampleFigures(unittest.TestCase):
         self.assertGreaterEqual(sum(t.strip().isdigit() for t in texts), 4)  # labels across the whole range
         self.assertIn("Obs − calc", self.svg("--log", "SAMPLE", "1"))  # no offset curve below a log axis
 
+    def test_one_histogram_drawn_then_all_stacked_reexports_what_is_missing(self):
+        for name in ("EXP", "P01", "P03"):
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE." + name), os.path.join(SCRATCH, "TWICE." + name))
+        self.assertEqual(self.plot("-o", "one.svg", "--x", "d", "TWICE", "1").returncode, 0)
+        self.assertFalse(os.path.exists(os.path.join(SCRATCH, "TWICE_03.csv")))
+        run = self.plot("-o", "both.svg", "--x", "d", "--stack", "TWICE")
+        self.assertEqual(run.returncode, 0, run.stderr)
+
     def test_one_pdf_holds_a_page_per_powder_histogram(self):
         self.assertEqual(self.plot("-o", "all.pdf", "SAMPLE").returncode, 0)
         with open(os.path.join(SCRATCH, "all.pdf"), "rb") as f:
@@ -119,8 +153,33 @@ class SampleFigures(unittest.TestCase):
         self.assertEqual(self.plot("-o", "cut.svg", "CUT", "1").returncode, 0)
         with open(os.path.join(SCRATCH, "CUT_01.csv"), "rb+") as f:
             f.truncate(300)  # a full disk stops a line part way
+        # Files edited by hand: a renamed column, a ticks file without its
+        # marker column (once drawn as phase numbers), JSON and text that are not.
+        shutil.copy(os.path.join(SCRATCH, "CUT.EXP"), os.path.join(SCRATCH, "EDIT.EXP"))
+        shutil.copy(os.path.join(SCRATCH, "CUT.P01"), os.path.join(SCRATCH, "EDIT.P01"))
+        self.assertEqual(self.plot("-o", "edit.svg", "EDIT", "1").returncode, 0)
+
+        def edit(name, change):
+            with open(os.path.join(SCRATCH, name), "rb") as f:
+                text = f.read()
+            with open(os.path.join(SCRATCH, name), "wb") as f:
+                f.write(change(text))
+            return name
+        originals = {n: open(os.path.join(SCRATCH, n), "rb").read() for n in ("EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json")}
+        edits = [
+            (lambda t: t.replace(b"observed", b"obs", 1), "EDIT_01.csv is not a file trov-export writes: no observed column"),
+            (lambda t: t.replace(b"marker,", b"", 1), "EDIT_01_ticks.csv is not a file trov-export writes: no marker column"),
+            (lambda t: t[:40], "EDIT.json is not the JSON trov-export writes"),
+            (lambda t: t.replace(b"\n5,", b"\n5\xe9,", 1), "EDIT_01.csv is not a file trov-export writes: line 2"),
+        ]
+        for (change, message), name in zip(edits, ("EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json", "EDIT_01.csv")):
+            edit(name, change)
+            run = self.plot("-o", "edit.svg", "EDIT", "1")
+            self.assertEqual((run.returncode, run.stderr.count("\n")), (1, 1), run.stderr)
+            self.assertIn(message, run.stderr)
+            edit(name, lambda _: originals[name])
         cases = [
-            (["CUT", "1"], 1, "CUT_01.csv line 3 is not a line trov-export writes"),
+            (["CUT", "1"], 1, "CUT_01.csv is not a file trov-export writes: its last line, 3, is cut short"),
             (["SAMPLE", "2"], 1, "histogram 2 of SAMPLE.EXP is not a powder histogram"),
             (["SAMPLE", "4"], 1, "SAMPLE.EXP has no histogram 4"),
             (["MISSING"], 1, "Error opening MISSING.EXP"),
@@ -133,6 +192,7 @@ class SampleFigures(unittest.TestCase):
             (["--width", "tiny", "SAMPLE"], 2, "--width must be"),
             (["SAMPLE", "0"], 2, "'0' is not a histogram number"),
             (["SAMPLE", "x"], 2, "'x' is not a histogram number"),
+            (["SAMPLE", "²"], 2, "'²' is not a histogram number"),
             (["--stack", "SAMPLE"], 2, "--stack of histograms with different axes needs --x d"),
         ]
         for args, status, message in cases:
@@ -141,6 +201,45 @@ class SampleFigures(unittest.TestCase):
             self.assertEqual(run.stderr.count("\n"), 1, run.stderr)
             self.assertNotIn("HH", run.stderr)
             self.assertTrue(run.stderr.startswith("trov-plot: ") and message in run.stderr, run.stderr)
+
+
+class PublishedExperiments(unittest.TestCase):
+    """Experiments from published refinements, with generated profiles: a
+    joint X-ray and neutron refinement and a 32-bank time-of-flight one."""
+
+    @classmethod
+    def setUpClass(cls):
+        import numpy as np
+        cls.folder = os.path.join(SCRATCH, "published")
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        os.makedirs(cls.folder)
+        data = os.path.join(os.environ["TROV_TEST_DATA"], "exp")
+        for name in ("NAC-2015A.EXP", "TOF1A-H.EXP"):
+            shutil.copy(os.path.join(data, name), cls.folder)
+        # NAC-2015A's ranges (TRNGE): two TOF banks in microseconds, X-ray 2θ in centidegrees.
+        for h, (low, high, n) in enumerate([(6778, 103794, 6823), (25984, 207569, 5196), (50, 4999.96, 49507)], 1):
+            write_profile(os.path.join(cls.folder, "NAC-2015A.P%02d" % h), np.linspace(low, high, n), 2, h)
+        for h in range(1, 33):
+            write_profile(os.path.join(cls.folder, "TOF1A-H.P%02d" % h), np.linspace(2000, 20000, 3000), 1, 10 + h)
+
+    def plot(self, *args):
+        return subprocess.run([sys.executable, TOOL, *args], cwd=self.folder, capture_output=True, text=True)
+
+    def test_a_shared_d_axis_spans_the_fitted_points_with_labelled_ticks(self):
+        run = self.plot("-o", "nac.svg", "--x", "d", "--stack", "--stats", "NAC-2015A")
+        self.assertEqual(run.returncode, 0, run.stderr)
+        texts = svg_texts(os.path.join(self.folder, "nac.svg"))
+        labels = [float(t.replace("−", "-")) for t in texts if re.fullmatch(r"[0-9.]+", t)]
+        self.assertGreaterEqual(len(set(labels)), 6, texts)  # x ticks of the shared axis and the intensities
+        self.assertTrue(any("wRp = 4.66%" in t for t in texts), texts)
+
+    def test_thirty_two_banks_go_as_many_to_a_page_as_fit(self):
+        run = self.plot("-o", "banks.pdf", "--stack", "TOF1A-H")
+        self.assertEqual((run.returncode, run.stderr), (0, ""))
+        with open(os.path.join(self.folder, "banks.pdf"), "rb") as f:
+            self.assertEqual(len(re.findall(rb"/Type\s*/Page\b", f.read())), 7)  # five a page at 85 mm
+        run = self.plot("-o", "banks.png", "--stack", "--height", "200", "TOF1A-H")
+        self.assertEqual(run.stdout.split(), ["banks_01.png", "banks_09.png", "banks_17.png", "banks_25.png"], run.stderr)
 
 
 if __name__ == "__main__":

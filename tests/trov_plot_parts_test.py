@@ -1,0 +1,134 @@
+"""trov-plot's parts, imported: reading trov-export's files by column name, thinning that keeps every pixel, marker styles, shared axes, stacks, the command line."""
+import os
+import shutil
+import sys
+import unittest
+
+import numpy as np
+
+sys.path.insert(0, os.environ.get("TROV_PLOT_PACKAGE", os.path.join(os.path.dirname(__file__), "..", "tools")))
+from trov_plot.cli import parse_arguments, stack_groups  # noqa: E402
+from trov_plot.errors import PlotError, UsageError  # noqa: E402
+from trov_plot.figure import fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
+from trov_plot.loading import read_points, read_ticks  # noqa: E402
+
+SCRATCH = os.environ.get("TROV_SCRATCH", "/tmp/trov_plot_parts_test")
+
+
+def write(name, data):
+    path = os.path.join(SCRATCH, name)
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
+    return path
+
+
+class Reading(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        shutil.rmtree(SCRATCH, ignore_errors=True)
+        os.makedirs(SCRATCH)
+
+    def test_points_are_read_by_column_name_with_empty_fields_as_nan(self):
+        path = write("p.csv", "2theta (deg),fitted,d (A),observed,calculated,difference,sigma\n"
+                              "5,0,,10,0,10,\n10.025,1,8.8,12.5,11,1.5,3.5\n")
+        header, columns = read_points(path)
+        self.assertEqual(header[0], "2theta (deg)")
+        self.assertEqual(list(columns["2theta (deg)"]), [5, 10.025])
+        self.assertEqual(list(columns["fitted"]), [0, 1])
+        self.assertTrue(np.isnan(columns["d (A)"][0]) and np.isnan(columns["sigma"][0]))
+        self.assertEqual(columns["sigma"][1], 3.5)
+
+    def test_every_fault_of_a_points_file_is_named_with_its_file(self):
+        good = "x,observed,calculated,difference,fitted\n"
+        cases = [
+            (good.replace("observed", "obs") + "1,2,3,4,1\n", "p.csv is not a file trov-export writes: no observed column"),
+            (good + "1,2,3,4,1\n1,2,3", "its last line, 3, is cut short"),
+            (good + "1,2,3,4,1\n1,2,x,4,1\n", "line 3 holds '1,2,x,4,1"),
+            (good + "1,2,3,4\n", "line 2 holds"),
+            (good.encode() + b"1,2\xe9,3,4,1\n", "line 2 holds"),
+            (b"x,\xff\n", "its header is not UTF-8"),
+            (good, "p.csv has no points"),
+        ]
+        for text, message in cases:
+            with self.assertRaises(PlotError) as caught:
+                read_points(write("p.csv", text))
+            self.assertIn(message, str(caught.exception))
+            self.assertIn("p.csv", str(caught.exception))
+
+    def test_ticks_keep_quoted_phase_names_whole(self):
+        # A form feed, a line end, a comma and a quote inside a name, as trov-export quotes them.
+        path = write("t.csv", 'position,d (A),marker,phase,fitted\n1,2,1,"a\x0cb\nc, ""d""",1\n3,,2,,0\n')
+        _, ticks = read_ticks(path)
+        self.assertEqual([(t["position"], t["marker"], t["phase"], t["fitted"]) for t in ticks],
+                         [(1.0, 1, 'a\x0cb\nc, "d"', 1), (3.0, 2, "", 0)])
+        self.assertTrue(np.isnan(ticks[1]["d"]))
+        for text, message in [("position,d (A),phase\n1,2,x\n", "no marker column"),
+                              ("position,marker,phase\n1,one,x\n", "line 2 holds"),
+                              ('position,marker,phase\n1,1,"x\n', "t.csv is not a file trov-export writes")]:
+            with self.assertRaises(PlotError) as caught:
+                read_ticks(write("t.csv", text))
+            self.assertIn(message, str(caught.exception))
+
+
+class Drawing(unittest.TestCase):
+    def test_a_thinned_line_has_each_columns_first_lowest_highest_and_last_point(self):
+        rng = np.random.default_rng(1)
+        x = np.sort(rng.uniform(0, 100, 200_000))
+        y = rng.normal(0, 1, x.size)
+        y[5000] = np.nan  # a break in the line stays
+        tx, ty = thin_line(x, y, 10.0, 90.0, 500)
+        self.assertLess(tx.size, 5 * 500 + 2000)
+        self.assertTrue(np.isnan(ty).sum() == 1)
+        inside = (x >= 10) & (x <= 90) & np.isfinite(y)
+        column = np.floor((x - 10) / 80 * 500)
+        kept = (tx >= 10) & (tx <= 90) & np.isfinite(ty)
+        kept_column = np.floor((tx - 10) / 80 * 500)
+        for c in (0, 123, 499):
+            all_y, thin_y = y[inside & (column == c)], ty[kept & (kept_column == c)]
+            self.assertEqual((all_y.min(), all_y.max(), all_y[0], all_y[-1]),
+                             (thin_y.min(), thin_y.max(), thin_y[0], thin_y[-1]))
+        # Outside the range, a few points, the nearest on each side among them: they carry the line to the frame.
+        self.assertLessEqual(((tx < 10) | (tx > 90)).sum(), 16)  # four a run; the break splits one
+        self.assertIn(x[x < 10].max(), tx)
+        self.assertIn(x[x > 90].min(), tx)
+        few = np.arange(100.0)
+        self.assertIs(thin_line(few, few, 0, 99, 500)[0], few)
+
+    def test_markers_are_one_per_pixel(self):
+        x = np.repeat(np.arange(1000.0), 3)
+        y = np.tile([0.0, 0.01, 5.0], 1000)
+        tx, ty = thin_markers(x, y, (0, 1000), (0, 10), (1000, 100))
+        self.assertEqual(tx.size, 2000)  # 0 and 0.01 share a pixel; 5 has its own
+
+    def test_observed_points_get_smaller_and_plainer_as_they_crowd(self):
+        cases = [(1, "o", 1.6), (4, "o", 1.6), (8, "o", 0.9), (200, ".", 0.9)]
+        for per_mm, marker, size in cases:
+            style = marker_style(per_mm)
+            self.assertEqual((style["marker"], style["markersize"]), (marker, size), per_mm)
+
+    def test_a_shared_axis_spans_the_fitted_points_of_all_histograms(self):
+        class Hist:
+            def __init__(self, d, fitted):
+                self.number, self.d, self.tick_d, self.fitted = 1, np.array(d), None, np.array(fitted, dtype=bool)
+        # An X-ray pattern's excluded low angles reach 40 angstrom; its fitted points end at 6.
+        histograms = [Hist([40, 20, 6, 3, 1], [0, 0, 1, 1, 1]), Hist([4, 2, 0.5, np.nan], [1, 1, 1, 1])]
+        self.assertEqual(fitted_limits(histograms, "d"), (0.5, 6.0))
+        self.assertEqual(fitted_limits(histograms, "d", (1, 2)), (1, 2))
+
+    def test_stacks_hold_what_fits_a_page(self):
+        self.assertEqual([stack_capacity(85), stack_capacity(174), stack_capacity(20), stack_capacity(174, 300)],
+                         [5, 2, 8, 8])
+        self.assertEqual([len(g) for g in stack_groups(list(range(32)), True, 5)], [5, 5, 5, 5, 5, 5, 2])
+        self.assertEqual(len(stack_groups(list(range(3)), False, 5)), 3)
+
+
+class CommandLine(unittest.TestCase):
+    def test_mistakes_are_usage_errors(self):
+        for words in (["SAMPLE", "²"], ["SAMPLE", "100"], ["--dpi", "10", "SAMPLE"], []):
+            with self.assertRaises(UsageError, msg=words):
+                parse_arguments(words)
+        self.assertEqual(parse_arguments(["--debug", "SAMPLE", "01", "3"]).histograms, [1, 3])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,148 @@
+"""trov-export's CSV files read by column name into arrays: the points with numpy's parser a block at a time, the ticks with csv (quoted phase names)."""
+import csv
+import io
+import itertools
+
+from .errors import PlotError
+
+# Lines parsed at once: the file's text is held a block at a time, the
+# values in one array per column.
+BLOCK_LINES = 100_000
+POINT_COLUMNS = ("observed", "calculated", "difference", "fitted")
+TICK_COLUMNS = ("marker", "phase")
+
+
+def not_trov_export(path, why):
+    return PlotError("%s is not a file trov-export writes: %s" % (path, why))
+
+
+def parse_block(path, lines, first_number, width):
+    """Lines of numbers, empty fields read as nan, into an array of width columns."""
+    import numpy as np
+    text = b"".join(lines)
+    # An empty field (no d where a point has none, no sigma where the weight
+    # is not positive) becomes nan; two passes leave no ",," behind.
+    text = text.replace(b",,", b",nan,").replace(b",,", b",nan,").replace(b",\n", b",nan\n")
+    try:
+        values = np.loadtxt(io.StringIO(text.decode("ascii")), delimiter=",", dtype=float, ndmin=2, comments=None)
+    except (ValueError, UnicodeDecodeError):
+        values = None
+    if values is None or values.shape[1] != width:
+        # The slow way, only to name the line at fault.
+        for number, line in enumerate(lines, start=first_number):
+            fields = line.rstrip(b"\n").split(b",")
+            try:
+                ok = len(fields) == width and [float(f) for f in fields if f] is not None
+            except ValueError:
+                ok = False
+            if not ok:
+                raise not_trov_export(path, "line %d holds %r" % (number, line[:60].decode("utf-8", "replace")))
+        raise not_trov_export(path, "lines %d to %d" % (first_number, first_number + len(lines) - 1))
+    return values
+
+
+def read_points(path):
+    """A points CSV file: its header and {column name: float array}. Every
+    column trov-export writes is a number; an empty one is nan."""
+    import numpy as np
+    try:
+        f = open(path, "rb")
+    except OSError as error:
+        raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+    with f:
+        first = f.readline()
+        try:
+            header = first.decode("utf-8").rstrip("\n").split(",")
+        except UnicodeDecodeError:
+            raise not_trov_export(path, "its header is not UTF-8")
+        missing = [name for name in POINT_COLUMNS if name not in header]
+        if not first.endswith(b"\n") or missing:
+            raise not_trov_export(path, "no %s column" % ", ".join(missing or ["header"]))
+        blocks, number = [], 2
+        while True:
+            lines = list(itertools.islice(f, BLOCK_LINES))
+            if not lines:
+                break
+            if not lines[-1].endswith(b"\n"):
+                raise not_trov_export(path, "its last line, %d, is cut short" % (number + len(lines) - 1))
+            blocks.append(parse_block(path, lines, number, len(header)))
+            number += len(lines)
+    if not blocks:
+        raise PlotError("%s has no points: nothing to draw" % path)
+    values = np.concatenate(blocks) if len(blocks) > 1 else blocks[0]
+    return header, {name: values[:, i] for i, name in enumerate(header)}
+
+
+def read_ticks(path):
+    """A ticks CSV file: its header and its rows, by column name: position
+    (the first column), d (or None), marker, phase, fitted (1 where absent)."""
+    try:
+        with open(path, newline="", encoding="utf-8") as f:
+            rows = list(csv.reader(f, strict=True))
+    except OSError as error:
+        raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+    except UnicodeDecodeError:
+        raise not_trov_export(path, "it is not UTF-8")
+    except csv.Error as error:
+        raise not_trov_export(path, str(error))
+    if not rows:
+        raise not_trov_export(path, "it is empty")
+    header = rows[0]
+    column = {name: i for i, name in enumerate(header)}
+    missing = [name for name in TICK_COLUMNS if name not in column]
+    if missing:
+        raise not_trov_export(path, "no %s column" % ", ".join(missing))
+    ticks = []
+    for number, row in enumerate(rows[1:], start=2):
+        if len(row) != len(header):
+            raise not_trov_export(path, "line %d has %d fields, not %d" % (number, len(row), len(header)))
+        try:
+            ticks.append({
+                "position": float(row[0]),
+                "d": float(row[column["d (A)"]] or "nan") if "d (A)" in column else None,
+                "marker": int(row[column["marker"]]),
+                "phase": row[column["phase"]],
+                "fitted": int(row[column["fitted"]]) if "fitted" in column else 1,
+            })
+        except ValueError:
+            raise not_trov_export(path, "line %d holds %r" % (number, ",".join(row)[:60]))
+    return header, ticks
+
+
+class Histogram:
+    """One histogram's points and ticks, in columns, by name; info is its
+    entry in the summary."""
+
+    def __init__(self, number, info, points_path, ticks_path):
+        import numpy as np
+        self.number, self.info = number, info
+        header, columns = read_points(points_path)
+        self.position_label = header[0]
+        self.position = columns[header[0]]
+        self.d = columns.get("d (A)")
+        self.q = columns.get("Q (1/A)")
+        self.observed, self.calculated = columns["observed"], columns["calculated"]
+        self.difference = columns["difference"]
+        self.delta_sigma = columns.get("difference/sigma")
+        scale, auxiliary = columns.get("scale"), columns.get("auxiliary")
+        self.background = auxiliary * scale if scale is not None and auxiliary is not None else None
+        self.fitted = columns["fitted"] == 1
+        _, ticks = read_ticks(ticks_path)
+        # The ticks of the fitted points, as the marker file has them.
+        ticks = [t for t in ticks if t["fitted"] == 1]
+        self.tick_position = np.array([t["position"] for t in ticks], dtype=float)
+        self.tick_d = np.array([t["d"] for t in ticks], dtype=float) if self.d is not None else None
+        self.tick_marker = np.array([t["marker"] for t in ticks], dtype=int)
+        self.tick_phase = {t["marker"]: t["phase"] for t in ticks}
+
+
+def load_histograms(summary, plan, numbers):
+    """The histograms numbered, from the files the plan names."""
+    info = {item.get("number"): item for item in summary["histograms"] if isinstance(item, dict)}
+    files = {item["number"]: item for item in plan["histograms"]}
+    out = []
+    for h in numbers:
+        if h not in info:
+            raise PlotError("%s does not describe histogram %d: run trov-export again" % (plan["summary"], h))
+        out.append(Histogram(h, info[h], files[h]["points_file"], files[h]["ticks_file"]))
+    return out
