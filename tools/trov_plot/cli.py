@@ -182,9 +182,11 @@ def run(argv):
     try:
         for group, name in zip(groups, names):
             # NaN and infinite values a file may hold are left out of the
-            # figure by design: numpy's and matplotlib's notes on them are noise.
+            # figure by design, and a tight layout is checked by the tests:
+            # numpy's and matplotlib's notes on them are noise to a user.
             with warnings.catch_warnings():
-                warnings.simplefilter("ignore", RuntimeWarning)
+                if not options.debug:
+                    warnings.simplefilter("ignore")
                 figure = draw_figure(group, summary, style)
                 if pages is not None:
                     pages.savefig(figure)

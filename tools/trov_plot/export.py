@@ -94,6 +94,8 @@ def read_summary(path):
         raise PlotError("cannot open %s: %s" % (path, error.strerror or error))
     except ValueError as error:  # JSONDecodeError and UnicodeDecodeError
         raise PlotError("%s is not the JSON trov-export writes (%s)" % (path, error))
-    if not isinstance(summary, dict) or not isinstance(summary.get("histograms"), list):
-        raise PlotError("%s is not the JSON trov-export writes (no list of histograms)" % path)
+    if not isinstance(summary, dict) or not isinstance(summary.get("histograms"), list) or \
+            not all(isinstance(h, dict) for h in summary["histograms"]) or \
+            not isinstance(summary.get("phases", {}), dict):
+        raise PlotError("%s is not the JSON trov-export writes (its histograms or phases are not as written)" % path)
     return summary

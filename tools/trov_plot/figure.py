@@ -10,6 +10,8 @@ OBSERVED, CALCULATED, DIFFERENCE, BACKGROUND = "#000000", "#0072B2", "#555555", 
 ZERO_LINE, EXCLUDED = "#777777", "#e8e8e8"
 PHASE_COLOURS = ["#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9", "#F0E442", "#000000"]
 MAX_LABEL = 20
+# Behind the corner texts, so that a peak under them does not cross the letters.
+CORNER_BOX = {"facecolor": "white", "edgecolor": "none", "alpha": 0.8, "pad": 1.0}
 # The share of the figure's width the curves take (the rest: the intensity
 # and phase labels): what points per millimetre are counted against.
 AXES_SHARE = 0.78
@@ -361,12 +363,14 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     # otherwise shrink the axes to make room for a long name.
     stats = statistics_text(hist.info, summary) if style.stats else ""
     if stats:
-        curves.text(0.98, 0.95, stats, transform=curves.transAxes, ha="right", va="top").set_in_layout(False)
+        curves.text(0.98, 0.95, stats, transform=curves.transAxes, ha="right", va="top",
+                    bbox=CORNER_BOX).set_in_layout(False)
     if stacked:
-        room = int(style.width_mm / (3.2 if stats else 1.9))  # characters of 8 pt text beside the statistics
+        room = int(style.width_mm / (3.5 if stats else 1.9))  # characters of 8 pt text beside the statistics
         name = "%d · %s" % (hist.number, hist.info.get("name") or "histogram %d" % hist.number)
         name = name if len(name) <= room else name[:room - 1].rstrip() + "…"
-        curves.text(0.02, 0.95, name, transform=curves.transAxes, ha="left", va="top").set_in_layout(False)
+        curves.text(0.02, 0.95, name, transform=curves.transAxes, ha="left", va="top",
+                    bbox=CORNER_BOX).set_in_layout(False)
     figure.align_ylabels(axes)
     return curves
 
