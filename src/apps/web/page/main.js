@@ -167,7 +167,10 @@ function clear() {
 // Gives the UI a frame to show the status before the core runs.
 const next_frame = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
 
+let runs = 0;  // the number of the latest run: a run overtaken by a newer drop stops where it is
+
 async function run(group) {
+  const mine = ++runs;
   // The experiments of the last drop stay offered; the one shown is pressed.
   for (const button of choice.querySelectorAll('button')) button.setAttribute('aria-pressed', String(button.group === group));
   clear();
@@ -179,20 +182,24 @@ async function run(group) {
     if (total > MAX_INPUT_BYTES) throw new Error(TOO_LARGE);
     const bytes = new Map();
     for (const entry of needed) bytes.set(entry, new Uint8Array(await entry.file.arrayBuffer()));
+    if (mine !== runs) return;
     const started = performance.now();
-    const run = await start_experiment(globalThis.createTrov, group, bytes);
-    show_figures(run);
+    const result = await start_experiment(globalThis.createTrov, group, bytes);
+    if (mine !== runs) return;
+    show_figures(result);
     const drawn = performance.now();
     set_status('working', `${group.experiment.path}: exporting…`);
     await next_frame();
-    Object.assign(run, run.finish());
-    show_files(run);
+    if (mine !== runs) return;
+    Object.assign(result, result.finish());
+    show_files(result);
     // When each step ended, for the benchmark (bench/page.mjs): the figures drawn, the files offered.
-    globalThis.trov_timings = { ...run.timings, drawn: Math.round(drawn - started), files: Math.round(performance.now() - started) };
-    const count = run.histograms.length;
-    if (run.errors.length > 0) set_status('error', run.errors[0]);
-    else set_status('done', `${group.experiment.path}: ${count} powder histogram${count === 1 ? '' : 's'}, ${run.outputs.size} files`);
+    globalThis.trov_timings = { ...result.timings, drawn: Math.round(drawn - started), files: Math.round(performance.now() - started) };
+    const count = result.histograms.length;
+    if (result.errors.length > 0) set_status('error', result.errors[0]);
+    else set_status('done', `${group.experiment.path}: ${count} powder histogram${count === 1 ? '' : 's'}, ${result.outputs.size} files`);
   } catch (error) {
+    if (mine !== runs) return;
     const message = error instanceof RangeError || (error && error.name === 'NotReadableError') ? TOO_LARGE : String((error && error.message) || error);
     set_status('error', message);
   }
@@ -201,6 +208,7 @@ async function run(group) {
 // Dropped or picked files: [{path, file}]. One experiment runs at once; several are offered for choice.
 function take(entries) {
   const groups = group_experiments(entries);
+  ++runs;
   if (groups.length === 0) {
     clear();
     choice.hidden = true;
