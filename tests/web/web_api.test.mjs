@@ -8,7 +8,8 @@ import fs from 'node:fs';
 import path from 'node:path';
 
 const require = createRequire(import.meta.url);
-const createTrov = require(path.resolve(process.env.TROV_WEB_MODULE));
+const skip = process.env.TROV_WEB_MODULE ? false : 'TROV_WEB_MODULE is not set';
+const createTrov = skip ? null : require(path.resolve(process.env.TROV_WEB_MODULE));
 const sample = process.env.TROV_SAMPLE_DIR;
 const inputs = ['SAMPLE.EXP', 'SAMPLE.P01', 'SAMPLE.P03'];
 
@@ -27,7 +28,7 @@ const call = (trov, what, expnam, histograms = '') =>
 const text = (trov) => trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
 const sampleFiles = (names) => Object.fromEntries(names.map((n) => [n, fs.readFileSync(path.join(sample, n))]));
 
-test('the sample converts and exports to the native programs\' bytes', async () => {
+test('the sample converts and exports to the native programs\' bytes', { skip }, async () => {
   const trov = await withFiles(sampleFiles(inputs));
   assert.equal(call(trov, 'convert', 'SAMPLE'), 0, text(trov));
   assert.equal(call(trov, 'export', 'SAMPLE'), 0, text(trov));
@@ -37,7 +38,7 @@ test('the sample converts and exports to the native programs\' bytes', async () 
   }
 });
 
-test('a missing profile and a file of no experiment are told as the native programs tell them', async () => {
+test('a missing profile and a file of no experiment are told as the native programs tell them', { skip }, async () => {
   const trov = await withFiles(sampleFiles(['SAMPLE.EXP', 'SAMPLE.P01']));
   assert.equal(call(trov, 'plan', 'sample'), 0);
   const plan = JSON.parse(text(trov));
@@ -56,7 +57,7 @@ test('a missing profile and a file of no experiment are told as the native progr
   assert.equal(text(trov), 'NOTES.EXP lists no powder histogram');
 });
 
-test('the figure\'s columns are the values of the CSV file', async () => {
+test('the figure\'s columns are the values of the CSV file', { skip }, async () => {
   const trov = await withFiles(sampleFiles(inputs));
   const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], ['SAMPLE', 1]);
   assert.notEqual(handle, 0, text(trov));
