@@ -299,7 +299,8 @@ function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
      box.left, box.bottom, box.left, curves.top, box.left, ticks.top, right, ticks.top],
     COLOURS.axes, 0.8);
   const [lo, hi] = view.range;
-  const xt = nice_ticks(lo, hi, Math.max(2, Math.floor(box.width / 90)));
+  // A label every 70 pixels or so, and at least four across a phone-wide figure.
+  const xt = nice_ticks(lo, hi, Math.max(4, Math.floor(box.width / 70)));
   const marks = [];
   for (const v of xt.values) {
     const at = px(v);
