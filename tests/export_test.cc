@@ -3,6 +3,7 @@
 
 #ifdef __linux__
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #endif
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -310,6 +312,33 @@ std::set<std::string> folder_files(const Scratch& scratch) {
   return names;
 }
 
+// Tests that stop or fail the program at a chosen system call run it under
+// strace, which injects the signal or the error: on x86-64 Linux, with a
+// native trov-export (a program under node has no signals of its own).
+bool under_test_natively() {
+  const char* other = std::getenv("TROV_EXPORT_UNDER_TEST");
+  return other == nullptr || *other == '\0';
+}
+bool can_inject() {
+#if defined(__linux__) && defined(__x86_64__)
+  return under_test_natively() && access("/usr/bin/strace", X_OK) == 0;
+#else
+  return false;
+#endif
+}
+#ifdef __linux__
+std::vector<std::string> strace(std::initializer_list<std::string> syscalls, const std::string& injection,
+                                const std::string& path = "") {
+  std::string set;
+  for (const std::string& name : syscalls) set += (set.empty() ? "" : ",") + name;
+  std::vector<std::string> prefix = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null"};
+  if (!path.empty()) prefix.insert(prefix.end(), {"-P", path});
+  prefix.insert(prefix.end(), {"-e", "trace=" + set, "-e", "inject=" + set + ":" + injection});
+  return prefix;
+}
+const std::initializer_list<std::string> kRenames = {"rename", "renameat", "renameat2"};
+#endif
+
 const std::set<std::string> kExported = {"garnet.exp", "garnet.p01", "garnet_01.csv", "garnet_01_ticks.csv",
                                          "garnet.json"};
 
@@ -333,6 +362,7 @@ TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
     std::vector<std::string> prefix;  // before the command, as with prlimit
     const char* message;
     const char* spoiled;  // the file the fault itself replaced, if any
+    bool native_only = false;  // a pipe, a device or strace: not for a program under node
   } cases[] = {
       {"the ticks CSV's name is a folder",
        [](const Scratch& s) {
@@ -359,11 +389,34 @@ TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
          std::filesystem::remove(s.path("garnet.exp"));
          std::filesystem::create_symlink("/dev/zero", s.path("garnet.exp"));
        },
-       {}, "trov-export: Error reading garnet.exp: larger than 256 MB\n", "garnet.exp"},
+       {}, "trov-export: Error reading garnet.exp: not a regular file (a pipe or a device)\n", "garnet.exp", true},
+      {"the profile never ends",
+       [](const Scratch& s) {
+         std::filesystem::remove(s.path("garnet.p01"));
+         std::filesystem::create_symlink("/dev/zero", s.path("garnet.p01"));
+       },
+       {}, "trov-export: Error reading garnet.p01: not a regular file (a pipe or a device)\n", "garnet.p01", true},
+      {"the profile is a pipe nobody writes",
+       [](const Scratch& s) {
+         std::filesystem::remove(s.path("garnet.p01"));
+         ASSERT_EQ(mkfifo(s.path("garnet.p01").c_str(), 0600), 0);
+       },
+       {}, "trov-export: Error reading garnet.p01: not a regular file (a pipe or a device)\n", "garnet.p01", true},
+      // The second rename fails after the first replaced its file: that one is put back.
+      {"a rename fails part way", [](const Scratch&) {}, strace(kRenames, "error=EPERM:when=2"),
+       "trov-export: Error replacing garnet_01_ticks.csv\n", nullptr, true},
+      {"the last rename fails", [](const Scratch&) {}, strace(kRenames, "error=EACCES:when=3"),
+       "trov-export: Error replacing garnet.json\n", nullptr, true},
+      {"no old copy can be kept aside", [](const Scratch&) {},
+       strace({"link", "linkat", "rename", "renameat", "renameat2"}, "error=EPERM:when=1"),
+       "trov-export: Error replacing garnet_01.csv\n", nullptr, true},
 #endif
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
+    if (c.native_only && (!under_test_natively() || (!c.prefix.empty() && c.prefix[0].ends_with("strace") && !can_inject()))) {
+      continue;
+    }
     Scratch scratch;
     write_large_experiment(scratch, 240.0f);
     ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
@@ -393,48 +446,119 @@ TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
 }
 
 #ifdef __linux__
-// The profile is a pipe that the test feeds: the export is stopped by a
-// signal in the middle of writing its files.
+std::vector<std::string> with_prefix(std::vector<std::string> prefix, const std::vector<std::string>& command) {
+  prefix.insert(prefix.end(), command.begin(), command.end());
+  return prefix;
+}
+
+std::set<std::string> temporaries(const Scratch& scratch) {
+  std::set<std::string> names;
+  for (const std::string& name : folder_files(scratch)) {
+    if (name.ends_with(".tmp")) names.insert(name);
+  }
+  return names;
+}
+
+// A signal while the profile is read (the temporary files exist by then):
+// SIGINT and SIGTERM leave the previous export and nothing else; SIGKILL,
+// which no program can catch, leaves temporary files that the next run
+// removes.
 TEST(ExportProgram, AnInterruptedExportLeavesThePreviousOneUntouched) {
-  for (int signal_number : {SIGINT, SIGTERM}) {
+  if (!can_inject()) GTEST_SKIP() << "needs strace and a native trov-export on x86-64 Linux";
+  for (int signal_number : {SIGINT, SIGTERM, SIGKILL}) {
     SCOPED_TRACE(signal_number);
     Scratch scratch;
     write_large_experiment(scratch, 240.0f);
     ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
     std::map<std::string, std::string> before;
     for (const std::string& name : kExported) before[name] = scratch.read(name);
-    std::filesystem::remove(scratch.path("garnet.p01"));
-    ASSERT_EQ(mkfifo(scratch.path("garnet.p01").c_str(), 0600), 0);
-    const pid_t pid = testing::start_in(scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
-                                        testing::export_command({"garnet"}), true);
-    ASSERT_GT(pid, 0);
-    int pipe = -1;
-    for (int tries = 0; pipe < 0 && tries < 2000; ++tries) {  // until the export opens it, 20 s at most
-      pipe = open(scratch.path("garnet.p01").c_str(), O_WRONLY | O_NONBLOCK);
-      if (pipe < 0) usleep(10000);
+    write_large_experiment(scratch, 245.0f);
+    before["garnet.p01"] = scratch.read("garnet.p01");
+    const std::string injection = "signal=" + std::string(signal_number == SIGKILL ? "SIGKILL" : signal_number == SIGINT ? "SIGINT" : "SIGTERM") + ":when=1";
+    const testing::RunResult r = testing::run_trov_in(
+        scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
+        with_prefix(strace({"read"}, injection, "garnet.p01"), testing::export_command({"garnet"})), true);
+    EXPECT_EQ(r.status, -1) << r.out;  // ended by the signal
+    for (const auto& [name, bytes] : before) EXPECT_EQ(scratch.read(name), bytes) << name;
+    if (signal_number != SIGKILL) {
+      EXPECT_EQ(folder_files(scratch), kExported);
+      continue;
     }
-    ASSERT_GE(pipe, 0);
-    const std::string some = before["garnet.p01"].substr(0, 10 * 512);
-    ASSERT_EQ(write(pipe, some.data(), some.size()), static_cast<ssize_t>(some.size()));
-    auto temporary_exists = [&] {
-      for (const std::string& name : folder_files(scratch)) {
-        if (name.ends_with(".tmp")) return true;
-      }
-      return false;
-    };
-    for (int tries = 0; !temporary_exists() && tries < 2000; ++tries) usleep(10000);
-    ASSERT_TRUE(temporary_exists());
-    kill(pid, signal_number);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    close(pipe);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+    EXPECT_EQ(temporaries(scratch).size(), 2U);  // the two CSV files; the summary's was not made yet
+    ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
     EXPECT_EQ(folder_files(scratch), kExported);
-    for (const auto& [name, bytes] : before) {
-      if (name != "garnet.p01") {
-        EXPECT_EQ(scratch.read(name), bytes) << name;
-      }
-    }
+  }
+}
+
+// A signal between two renames waits until the last: the new set is then
+// whole, byte for byte the set an undisturbed run writes.
+TEST(ExportProgram, AnExportInterruptedWhileItsFilesAreRenamedEndsWithTheWholeNewSet) {
+  if (!can_inject()) GTEST_SKIP() << "needs strace and a native trov-export on x86-64 Linux";
+  Scratch scratch, reference;
+  write_large_experiment(scratch, 240.0f);
+  ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+  write_large_experiment(scratch, 245.0f);
+  write_large_experiment(reference, 245.0f);
+  ASSERT_EQ(run_export(reference, {"garnet"}).status, 0);
+  for (const char* when : {"when=1", "when=2", "when=3"}) {
+    SCOPED_TRACE(when);
+    const testing::RunResult r = testing::run_trov_in(
+        scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"),
+        with_prefix(strace(kRenames, std::string("signal=SIGINT:") + when), testing::export_command({"garnet"})), true);
+    EXPECT_EQ(r.status, -1) << r.out;
+    EXPECT_EQ(folder_files(scratch), kExported);
+    for (const std::string& name : kExported) EXPECT_EQ(scratch.read(name), reference.read(name)) << name;
+    write_large_experiment(scratch, 240.0f);  // the next round changes the set again
+    ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+    write_large_experiment(scratch, 245.0f);
+  }
+}
+
+// Temporary names are random, so a file planted under any name blocks
+// nothing; a stale one (no live run claims it) is removed, one a live run
+// claims is left to it; and they fit wherever trov's own names do.
+TEST(ExportProgram, TemporaryNamesCannotBeBlockedAndFitEveryName) {
+  Scratch scratch;
+  write_large_experiment(scratch, 240.0f);
+  const std::set<std::string> planted = {"garnet.json.1-0.tmp", "garnet_01.csv.tmp", ".trov-.tmp",
+                                         ".trov-0123456789ABCDEF.tmp"};
+  for (const std::string& name : planted) scratch.write(name, "planted");
+  scratch.write(".trov-00000000000000aa.tmp", "left by a killed run");
+  scratch.write(".trov-00000000000000bb.tmp", "a live run's");
+  const int live = open(scratch.path(".trov-00000000000000bb.tmp").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(live, LOCK_SH), 0);
+  ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+  close(live);
+  std::set<std::string> expected = kExported;
+  expected.insert(planted.begin(), planted.end());
+  expected.insert(".trov-00000000000000bb.tmp");
+  EXPECT_EQ(folder_files(scratch), expected);
+
+  // 240 characters: the longest final name, garnet_01_ticks.csv's, has 253 of
+  // the file system's 255.
+  const std::string base(240, 'g');
+  scratch.write(base + ".exp", scratch.read("garnet.exp"));
+  scratch.write(base + ".p01", scratch.read("garnet.p01"));
+  const testing::RunResult r = run_export(scratch, {base});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(scratch.read(base + "_01.csv"), scratch.read("garnet_01.csv"));
+}
+
+// Standard output that cannot be written is a failure: the list, the help
+// and the names of the files written would be lost.
+TEST(ExportProgram, StandardOutputThatCannotBeWrittenIsAFailure) {
+  if (!under_test_natively()) GTEST_SKIP() << "/dev/full behind a program under node";
+  Scratch scratch;
+  write_large_experiment(scratch, 240.0f);
+  for (const std::initializer_list<std::string>& args : {std::initializer_list<std::string>{"--list", "garnet"},
+                                                         std::initializer_list<std::string>{"--help"},
+                                                         std::initializer_list<std::string>{"garnet"}}) {
+    std::vector<std::string> command = {"/bin/sh", "-c", "\"$0\" \"$@\" >/dev/full"};
+    for (const std::string& word : testing::export_command(args)) command.push_back(word);
+    const testing::RunResult r =
+        testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"), scratch.path("_stdout"), command, true);
+    EXPECT_EQ(r.status, 1) << *args.begin();
+    EXPECT_EQ(r.out, "trov-export: Error writing standard output\n");
   }
 }
 #endif
@@ -470,6 +594,15 @@ TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
     EXPECT_EQ(json["phases"][std::to_string(i + 1)], names[i].second) << i;
   }
   EXPECT_NE(scratch.read(base + "_01_ticks.csv").find(",1,25\u00B0C"), std::string::npos);
+#ifndef _WIN32
+  // The list names the files as they are: the byte E9 as Python's os.fsdecode
+  // reads it, so that os.fsencode gives back the name trov-plot must open.
+  const testing::RunResult list = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                       scratch.path("_stdout"), testing::export_command({"--list", base}));
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("\"experiment\": \"g\\udce9.exp\""), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\"points_file\": \"g\\udce9_01.csv\""), std::string::npos) << list.out;
+#endif
 }
 
 TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing) {
@@ -540,6 +673,7 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       {{"--histogram", "2", "cpd4"}, 1, "histogram 2 of cpd4.exp is not a powder histogram"},
       {{"cpd4"}, 1, "trov-export: Error opening CPD4.P01"},
       {{"empty"}, 1, "trov-export: empty.exp lists no powder histogram"},
+      {{"two\nlines\x1b"}, 1, "trov-export: Error opening TWO\\nLINES\\x1B.EXP"},  // one line, whatever the name holds
       {{"--version"}, 0, "trov-export " + std::string(kVersion)},
       {{"--help"}, 0, "usage: trov-export [-o DIR] [--histogram N]... [--list] EXPNAM"},
   };

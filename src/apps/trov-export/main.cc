@@ -36,6 +36,32 @@ constexpr const char* kUsage =
     "Exit status: 0, 1 for a file that cannot be read or written, 2 for a\n"
     "mistake on the command line.\n";
 
+// A message as one line of text whatever the names in it hold: a control
+// character (a line feed in a file name, say) is shown as \n, \t or \xNN.
+std::string one_line(std::string_view message) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    }
+  }
+  return out;
+}
+
+// What the program prints reached its reader: a full disk or a closed pipe
+// behind standard output is a failure like any other write.
+void finish_standard_output() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) throw Fatal("Error writing standard output");
+}
+
 // A mistake on the command line: status 2.
 struct UsageError {
   std::string message;
@@ -104,16 +130,18 @@ int main(int argc, char** argv) {
         std::printf("%s\n", name.c_str());
       }
     }
+    finish_standard_output();
     return 0;
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", error.message.c_str());
+    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", one_line(error.message).c_str());
     return 2;
   } catch (const Fatal& error) {
-    std::fprintf(stderr, "trov-export: %s\n", error.what());
+    std::fprintf(stderr, "trov-export: %s\n", one_line(error.what()).c_str());
   } catch (const std::bad_alloc&) {
     std::fputs("trov-export: not enough memory; no file was changed\n", stderr);
   } catch (const std::filesystem::filesystem_error& error) {
-    std::fprintf(stderr, "trov-export: Error with the folder or file %s; no file was changed\n", error.path1().string().c_str());
+    std::fprintf(stderr, "trov-export: Error with the folder or file %s; no file was changed\n",
+                 one_line(error.path1().string()).c_str());
   } catch (const std::exception&) {
     // A library's own words would mean nothing to the user; every file is as it was.
     std::fputs("trov-export: an unexpected error ended the export; no file was changed\n", stderr);

@@ -9,12 +9,17 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 
 #include "common/windows_api.h"
 #else
+#include "common/utf8.h"
+
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -66,6 +71,58 @@ FilePtr open_file(const char* path, const char* mode, CodePage code_page) {
   return FilePtr(_wfopen(name.c_str(), wide_mode.c_str()));
 #else
   return FilePtr(std::fopen(name.c_str(), mode));
+#endif
+}
+
+FilePtr open_regular_file(const char* path, CodePage code_page, bool& not_regular) {
+  not_regular = false;
+  const NativeName name = native_name(path, code_page);
+  if (name.empty() || names_folder(name)) return nullptr;
+#ifdef _WIN32
+  FilePtr file(_wfopen(name.c_str(), L"rb"));
+  struct _stat64 status {};
+  if (file && (_fstat64(_fileno(file.get()), &status) != 0 || (status.st_mode & _S_IFMT) != _S_IFREG)) {
+    not_regular = true;
+    return nullptr;
+  }
+  return file;
+#else
+  // Opened without waiting, so that a FIFO is seen for what it is rather than
+  // waited on; a regular file then reads as usual.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    not_regular = !S_ISDIR(status.st_mode);
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FilePtr file(fdopen(fd, "rb"));
+  if (!file) ::close(fd);
+  return file;
+#endif
+}
+
+std::u32string file_name_characters(const char* path, CodePage code_page) {
+#ifdef _WIN32
+  const NativeName name = native_name(path, code_page);
+  std::u32string out;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char32_t unit = name[i];
+    const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+                      name[i + 1] <= 0xDFFF;
+    if (pair) {
+      out += 0x10000 + ((unit - 0xD800) << 10) + (static_cast<char32_t>(name[i + 1]) - 0xDC00);
+      ++i;
+    } else {
+      out += unit;
+    }
+  }
+  return out;
+#else
+  (void)code_page;
+  return utf8_or_escaped_bytes(path);
 #endif
 }
 
@@ -129,5 +186,81 @@ bool replace_file(const char* from, const char* to, CodePage code_page) {
   return std::rename(old_name.c_str(), new_name.c_str()) == 0;
 #endif
 }
+
+bool link_file(const char* from, const char* to, CodePage code_page) {
+  const NativeName old_name = native_name(from, code_page);
+  const NativeName new_name = native_name(to, code_page);
+  if (old_name.empty() || new_name.empty()) return false;
+#ifdef _WIN32
+  return CreateHardLinkW(new_name.c_str(), old_name.c_str(), nullptr) != 0;
+#else
+  return ::link(old_name.c_str(), new_name.c_str()) == 0;
+#endif
+}
+
+FileClaim::~FileClaim() {
+#ifndef _WIN32
+  if (fd_ >= 0) ::close(fd_);
+#endif
+}
+
+FileClaim& FileClaim::operator=(FileClaim&& other) noexcept {
+  if (this != &other) {
+    FileClaim old(std::move(*this));
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+#ifdef _WIN32
+bool FileClaim::claim(const char* /*path*/) { return true; }
+
+void remove_if_unclaimed(const char* path) {
+  // A file another process has open for writing refuses to be deleted.
+  const NativeName name = native_name(path, kAnsiCodePage);
+  if (!name.empty()) DeleteFileW(name.c_str());
+}
+#else
+namespace {
+
+bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// A descriptor of path holding the lock, or -1; the name must still be that
+// file once the lock is held, since another run may have removed or
+// replaced it between the open and the lock.
+int open_locked(const char* path, int lock) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat held {};
+  struct stat named {};
+  if (::flock(fd, lock | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || ::lstat(path, &named) != 0 ||
+      !same_file(held, named) || !S_ISREG(held.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+bool FileClaim::claim(const char* path) {
+  // Shared: a file may be claimed by this run more than once (a backup is a
+  // second name of a file this run claims already); a clean-up asks for the
+  // exclusive lock, which no shared one leaves it.
+  const int fd = open_locked(path, LOCK_SH);
+  if (fd < 0) return false;
+  *this = FileClaim();
+  fd_ = fd;
+  return true;
+}
+
+void remove_if_unclaimed(const char* path) {
+  const int fd = open_locked(path, LOCK_EX);
+  if (fd < 0) return;
+  ::unlink(path);
+  ::close(fd);
+}
+#endif
 
 }  // namespace trov

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace trov {
 
@@ -23,6 +24,18 @@ inline constexpr CodePage kUtf8CodePage = 65001;  // CP_UTF8
 // succeeds and every read then fails, which no caller could tell from a file.
 FilePtr open_file(const char* path, const char* mode, CodePage code_page = kAnsiCodePage);
 
+// open_file for reading, refusing what is not a regular file once links are
+// followed: a FIFO with no writer would block the open for ever, and a device
+// such as /dev/zero never ends. Sets not_regular when that is why it failed;
+// a folder or a missing file fails with not_regular false, as open_file does.
+FilePtr open_regular_file(const char* path, CodePage code_page, bool& not_regular);
+
+// The characters of a file name as the system holds it, for a text that must
+// lead back to the very file: on POSIX its bytes read as UTF-8, any other
+// byte kept as U+DC80 to U+DCFF (utf8_or_escaped_bytes); on Windows its
+// UTF-16 name, an unpaired surrogate kept as itself.
+std::u32string file_name_characters(const char* path, CodePage code_page = kAnsiCodePage);
+
 // Removes a file; whether that worked is not reported.
 void remove_file(const char* path, CodePage code_page = kAnsiCodePage);
 
@@ -36,5 +49,34 @@ bool keep_new_file(std::FILE* file);
 // stands for a partial file. False when it failed (on Windows, for example,
 // when another program holds the old file open).
 bool replace_file(const char* from, const char* to, CodePage code_page = kAnsiCodePage);
+
+// A second name for the file at from, made without copying (a hard link, or
+// on a file system without links, false). The file at from stays.
+bool link_file(const char* from, const char* to, CodePage code_page = kAnsiCodePage);
+
+// Claims a temporary file so that another run's clean-up
+// (remove_if_unclaimed) leaves it alone while this process lives; the claim
+// ends with the guard or the process, however it ends. On POSIX an advisory
+// lock (flock) on a descriptor of its own, which outlives the file's stream;
+// on Windows nothing is needed, a file being written there cannot be deleted.
+class FileClaim {
+ public:
+  FileClaim() = default;
+  ~FileClaim();
+  FileClaim(FileClaim&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileClaim& operator=(FileClaim&& other) noexcept;
+  FileClaim(const FileClaim&) = delete;
+  FileClaim& operator=(const FileClaim&) = delete;
+  // False when path could not be claimed, or no longer names the file that
+  // was created under it (another run removed it in between).
+  bool claim(const char* path);
+
+ private:
+  int fd_ = -1;
+};
+
+// Removes path when it is a regular file that no live process claims: what a
+// killed run left behind. Whether that worked is not reported.
+void remove_if_unclaimed(const char* path);
 
 }  // namespace trov

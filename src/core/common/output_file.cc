@@ -74,6 +74,7 @@ void OutputFile::write(std::string_view text) {
 
 void OutputFile::flush_block() {
   if (used_ > 0 && !sink_->write(block_.get(), used_)) failed_ = true;
+  flushed_ += used_;
   used_ = 0;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,6 +53,8 @@ class OutputFile {
   ~OutputFile();
 
   const std::string& name() const { return name_; }
+  // Every byte taken so far, written out or still in the block.
+  std::uint64_t size() const { return flushed_ + used_; }
 
   // Room for at least size more bytes, of any size; commit(end) then keeps
   // what was written up to end. A request larger than the block (a long JSON
@@ -87,6 +90,7 @@ class OutputFile {
   std::unique_ptr<char[]> block_;  // NOLINT(cppcoreguidelines-avoid-c-arrays): allocated by the first reserve
   std::size_t capacity_ = 0;  // of block_: kBlockSize, or more after a larger reserve
   std::size_t used_ = 0;
+  std::uint64_t flushed_ = 0;  // bytes handed to the sink
   bool failed_ = false;
 };
 

@@ -1,24 +1,28 @@
-// Temporary files renamed into place together, and removed on failure or on an interrupting signal.
+// Temporary files renamed into place together, old copies kept until the set stands, stale temporaries removed.
 #include "common/output_set.h"
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include "common/fatal.h"
-#include "common/file_handle.h"
 
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
 namespace trov {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // The names of the temporary files that exist, for the handler of an
 // interrupting signal to remove. A signal handler reaches nothing but globals
@@ -43,6 +47,8 @@ void release_slot(std::size_t& slot) {
 }
 
 #ifndef _WIN32
+constexpr std::array<int, 4> kInterruptingSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 extern "C" void remove_temporaries_and_end(int signal_number) {
   for (std::atomic<const char*>& slot : g_removable_on_signal) {
     if (const char* name = slot.load(); name != nullptr) ::unlink(name);
@@ -54,7 +60,7 @@ extern "C" void remove_temporaries_and_end(int signal_number) {
 
 void install_signal_handlers() {
   static const bool installed = [] {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int signal_number : kInterruptingSignals) {
       struct sigaction old {};
       sigaction(signal_number, nullptr, &old);
       if (old.sa_handler == SIG_IGN) continue;  // nohup and background jobs keep ignoring them
@@ -70,6 +76,35 @@ void install_signal_handlers() {
 }
 #endif
 
+// The interrupting signals wait while it lives, and arrive when it ends: the
+// renames of a set are never cut in two. By then the exporting threads have
+// ended, so the calling thread is the one a signal can reach.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+#ifndef _WIN32
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : kInterruptingSignals) sigaddset(&held, signal_number);
+    pthread_sigmask(SIG_BLOCK, &held, &before_);
+#endif
+  }
+  ~SignalsHeld() {
+#ifndef _WIN32
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+#endif
+  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+  SignalsHeld(SignalsHeld&&) = delete;
+  SignalsHeld& operator=(SignalsHeld&&) = delete;
+
+ private:
+#ifndef _WIN32
+  sigset_t before_{};
+#endif
+};
+
 unsigned process_id() {
 #ifdef _WIN32
   return static_cast<unsigned>(_getpid());
@@ -78,11 +113,73 @@ unsigned process_id() {
 #endif
 }
 
+// 64 bits no other file of the folder can foresee: the system's random
+// source where it has one, mixed with the clock and the process.
+std::uint64_t random_bits() {
+  std::uint64_t bits = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                       (std::uint64_t{process_id()} << 32);
+  try {
+    std::random_device device;
+    bits ^= (std::uint64_t{device()} << 32) ^ device();
+  } catch (const std::exception&) {
+    // no random source: the clock and the process still differ between runs
+  }
+  // splitmix64's finaliser spreads every input bit over the result.
+  bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
+  return bits ^ (bits >> 31);
+}
+
+constexpr std::string_view kTemporaryPrefix = ".trov-";
+constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::size_t kTemporaryDigits = 16;
+
+bool is_temporary_name(std::string_view name) {
+  if (name.size() != kTemporaryPrefix.size() + kTemporaryDigits + kTemporarySuffix.size() ||
+      !name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix)) {
+    return false;
+  }
+  const std::string_view digits = name.substr(kTemporaryPrefix.size(), kTemporaryDigits);
+  return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+fs::path folder_of(const std::string& path) {
+  const fs::path folder = fs::path(path).parent_path();
+  return folder.empty() ? fs::path(".") : folder;
+}
+
+// A new temporary name in path's folder.
+std::string temporary_name(const std::string& path) {
+  static constexpr std::string_view kHex = "0123456789abcdef";
+  std::string name(kTemporaryPrefix);
+  std::uint64_t bits = random_bits();
+  for (std::size_t i = 0; i < kTemporaryDigits; ++i, bits >>= 4) name += kHex[bits & 15];
+  name += kTemporarySuffix;
+  const fs::path folder = fs::path(path).parent_path();
+  return folder.empty() ? name : (folder / name).string();
+}
+
+// What killed runs left in folder: temporary files no live run claims.
+void remove_stale_temporaries(const fs::path& folder) {
+  std::error_code error;
+  try {
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+      if (is_temporary_name(it->path().filename().string())) remove_if_unclaimed(it->path().string().c_str());
+    }
+  } catch (const std::exception&) {
+    // a name this system cannot spell is no temporary file of ours
+  }
+}
+
 bool is_read_only(const std::string& path) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) &&
-         (status.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+  const fs::file_status status = fs::status(path, error);
+  return !error && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+bool name_exists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
 }
 
 }  // namespace
@@ -107,18 +204,24 @@ OutputFile& OutputSet::create(const std::string& path) {
   // written: a folder, or a file its owner made read-only (which rename
   // would replace on POSIX, and which Windows refuses to replace).
   std::error_code error;
-  if (std::filesystem::is_directory(path, error) || is_read_only(path)) throw Fatal("Error opening " + path);
+  if (fs::is_directory(path, error) || is_read_only(path)) throw Fatal("Error opening " + path);
+  if (const fs::path folder = folder_of(path); folders_cleaned_.insert(folder.string()).second) {
+    remove_stale_temporaries(folder);
+  }
   // The name is in the signal handler's list before the file exists, so that
   // no moment leaves a file it would not remove.
   Entry& entry = entries_.emplace_back();
   entry.path = path;
   FilePtr file;
-  for (unsigned n = 0; !file && n < 100; ++n) {
+  for (int tries = 0; !file && tries < 16; ++tries) {
     release_slot(entry.slot);  // before the name changes
-    entry.temporary = path + "." + std::to_string(process_id()) + "-" + std::to_string(n) + ".tmp";
+    entry.temporary = temporary_name(path);
     entry.slot = claim_slot(entry.temporary.c_str());
     file = create_new_file(entry.temporary.c_str());
-    if (!file && !std::filesystem::exists(std::filesystem::symlink_status(entry.temporary, error))) break;
+    if (!file && !name_exists(entry.temporary)) break;  // the folder takes no file
+    // Another run's clean-up may remove a file between its creation and its
+    // claim: then it is not ours to write, and a new name is tried.
+    if (file && !entry.claim.claim(entry.temporary.c_str())) file.reset();
   }
   if (!file) {
     release_slot(entry.slot);
@@ -135,12 +238,57 @@ void OutputSet::commit() {
     if (!keep_new_file(entry.stream)) throw Fatal("Error writing " + entry.path);
     entry.file->close();
   }
+  const SignalsHeld held;
+  try {
+    // Every old copy gets its second name before any is replaced: an old copy
+    // that cannot be linked or moved would not be replaced either, and is
+    // found before anything has changed.
+    for (Entry& entry : entries_) {
+      if (!name_exists(entry.path)) continue;
+      const std::string backup = temporary_name(entry.path);
+      if (link_file(entry.path.c_str(), backup.c_str())) {
+        entry.backup = backup;
+        entry.backup_claim.claim(backup.c_str());
+      } else if (!name_exists(backup) && replace_file(entry.path.c_str(), backup.c_str())) {
+        entry.backup = backup;
+        entry.moved_aside = true;
+      } else {
+        throw Fatal("Error replacing " + entry.path);
+      }
+    }
+    for (Entry& entry : entries_) {
+      if (!replace_file(entry.temporary.c_str(), entry.path.c_str())) throw Fatal("Error replacing " + entry.path);
+      entry.replaced = true;
+    }
+  } catch (...) {
+    put_back_old_copies();
+    throw;
+  }
   for (Entry& entry : entries_) {
-    if (!replace_file(entry.temporary.c_str(), entry.path.c_str())) throw Fatal("Error replacing " + entry.path);
     release_slot(entry.slot);
     entry.temporary.clear();  // nothing left to remove
+    if (!entry.backup.empty()) remove_file(entry.backup.c_str());
+    entry.backup_claim = FileClaim();
+    entry.claim = FileClaim();
   }
   committed_ = true;
+}
+
+void OutputSet::put_back_old_copies() noexcept {
+  for (Entry& entry : entries_) {
+    if (entry.backup.empty()) {
+      if (entry.replaced) remove_file(entry.path.c_str());  // there was no old copy
+    } else if (entry.replaced || entry.moved_aside) {
+      // The old copy takes its name back. Should even that fail, it stays
+      // under the backup name, and the summary's sizes tell the mixed set.
+      if (replace_file(entry.backup.c_str(), entry.path.c_str())) entry.backup.clear();
+    } else {
+      remove_file(entry.backup.c_str());  // a second name only: the old copy stands
+      entry.backup.clear();
+    }
+    entry.replaced = entry.moved_aside = false;
+    entry.backup_claim = FileClaim();
+  }
 }
 
 }  // namespace trov

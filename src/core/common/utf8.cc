@@ -38,6 +38,25 @@ std::size_t utf8_sequence_length(std::string_view text) {
 
 }  // namespace
 
+std::u32string utf8_or_escaped_bytes(std::string_view bytes) {
+  std::u32string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const std::size_t length = lead < 0x80 ? 1 : utf8_sequence_length(bytes.substr(i));
+    if (length == 0) {
+      out += static_cast<char32_t>(0xDC00 + lead);
+      ++i;
+      continue;
+    }
+    char32_t c = length == 1 ? lead : lead & (0x7FU >> length);
+    for (std::size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3FU);
+    out += c;
+    i += length;
+  }
+  return out;
+}
+
 bool is_utf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t length = static_cast<unsigned char>(text[i]) < 0x80 ? 1 : utf8_sequence_length(text.substr(i));

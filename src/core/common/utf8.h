@@ -18,4 +18,10 @@ bool is_utf8(std::string_view text);
 // number, as web browsers read them.
 std::string utf8_text(std::string_view bytes);
 
+// The characters of bytes that should be UTF-8, each byte that is not part of
+// a well-formed sequence kept as U+DC80 to U+DCFF: how Python reads a POSIX
+// file name (os.fsdecode), so that the name's bytes can be had back exactly
+// (os.fsencode). Only a text that must name a file reads bytes this way.
+std::u32string utf8_or_escaped_bytes(std::string_view bytes);
+
 }  // namespace trov

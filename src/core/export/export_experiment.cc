@@ -8,11 +8,9 @@
 #include <map>
 #include <thread>
 
-#include <nlohmann/json.hpp>
-
 #include "common/fatal.h"
 #include "common/output_set.h"
-#include "common/utf8.h"
+#include "common/file_handle.h"
 #include "export/export_files.h"
 #include "gsas/experiment.h"
 #include "gsas/file_names.h"
@@ -23,10 +21,60 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Inputs are regular files only: a pipe with no writer would hold the
+// program at its open, and a device may never end. The size limit bounds an
+// experiment that is a huge file by mistake.
 InputFile open_experiment(NameBuffer& name) {
-  InputFile file = open_with_uppercase_retry(name, "rb");
+  InputFile file = open_with_uppercase_retry(name, "rb", kAnsiCodePage, Opening::kRegularFileOnly);
   file.limit_size(kMaxExperimentBytes);
   return file;
+}
+
+InputFile open_profile(NameBuffer& name) {
+  return open_with_uppercase_retry(name, "rb", kAnsiCodePage, Opening::kRegularFileOnly);
+}
+
+// A JSON string naming a file: characters as file_name_characters gives
+// them, escaped as the rest of the JSON is, and a lone surrogate (a byte that
+// is not UTF-8, an unpaired UTF-16 unit) as \uDCxx, which Python's json
+// module reads back as os.fsdecode would, so the name leads to the file.
+std::string json_file_name(const std::string& path) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  auto escape = [](std::string& out, char32_t c) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 15];
+  };
+  std::string out = "\"";
+  for (const char32_t c : file_name_characters(path.c_str())) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) {
+          escape(out, c);
+        } else if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else if (c < 0x800) {
+          out += static_cast<char>(0xC0 | (c >> 6));
+          out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+          out += static_cast<char>(0xE0 | (c >> 12));
+          out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+          out += static_cast<char>(0xF0 | (c >> 18));
+          out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+          out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+  }
+  return out + "\"";
 }
 
 std::vector<int> histograms_to_export(const ExportRequest& request, const HistogramTable& types, const char* name) {
@@ -53,11 +101,12 @@ struct HistogramJob {
   OutputFile* points;
   OutputFile* ticks;
   std::exception_ptr error;  // what ended it, if anything
+  CsvCounts counts;
 };
 
 void run_job(HistogramJob& job, const std::map<int, std::string>& phase_names) {
   try {
-    write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phase_names});
+    job.counts = write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phase_names});
     job.profile.close();
     // Open until the commit, but their blocks are needed no more.
     job.points->release_buffer();
@@ -128,26 +177,32 @@ ExportPlan plan_export(const ExportRequest& request) {
   for (PlannedHistogram& histogram : plan.histograms) {
     NameBuffer profile_name = histogram_file_name(expnam, 'p', histogram.number);
     try {
-      open_with_uppercase_retry(profile_name, "rb");
+      open_profile(profile_name);
       histogram.profile = profile_name.data();
-    } catch (const Fatal&) {
-      // missing: the plan says so, and the export would say which name it tried
+    } catch (const Fatal& error) {
+      // Missing: the plan says so, and the export would say which name it
+      // tried. A pipe or a device is no missing file, and is said at once.
+      if (!std::string_view(error.what()).starts_with("Error opening")) throw;
     }
   }
   return plan;
 }
 
 std::string export_plan_json(const ExportPlan& plan) {
-  using Json = nlohmann::ordered_json;
-  Json list = Json::array();
-  for (const PlannedHistogram& h : plan.histograms) {
-    list.push_back(Json{{"number", h.number},
-                        {"profile", h.profile.empty() ? Json(nullptr) : Json(utf8_text(h.profile))},
-                        {"points_file", utf8_text(h.points_file)},
-                        {"ticks_file", utf8_text(h.ticks_file)}});
+  // Laid out as the summary is (two spaces an indent); written here rather
+  // than by the JSON library, which takes only UTF-8, because a name must
+  // lead back to its file whatever its bytes.
+  std::string out = "{\n  \"experiment\": " + json_file_name(plan.experiment) + ",\n  \"summary\": " +
+                    json_file_name(plan.summary) + ",\n  \"histograms\": [";
+  for (std::size_t i = 0; i < plan.histograms.size(); ++i) {
+    const PlannedHistogram& h = plan.histograms[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\n      \"number\": " + std::to_string(h.number) + ",\n      \"profile\": " +
+           (h.profile.empty() ? std::string("null") : json_file_name(h.profile)) + ",\n      \"points_file\": " +
+           json_file_name(h.points_file) + ",\n      \"ticks_file\": " + json_file_name(h.ticks_file) + "\n    }";
   }
-  return Json{{"experiment", utf8_text(plan.experiment)}, {"summary", utf8_text(plan.summary)}, {"histograms", list}}
-             .dump(2) + "\n";
+  out += plan.histograms.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return out;
 }
 
 std::vector<std::string> export_experiment(const ExportRequest& request) {
@@ -171,11 +226,11 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
   std::vector<HistogramJob> jobs;
   for (const PlannedHistogram& planned : plan.histograms) {
     NameBuffer profile_name = histogram_file_name(expnam, 'p', planned.number);
-    InputFile profile = open_with_uppercase_retry(profile_name, "rb");
+    InputFile profile = open_profile(profile_name);
     OutputFile& points = outputs.create(planned.points_file);
     OutputFile& ticks = outputs.create(planned.ticks_file);
     jobs.push_back({&experiment.histograms[static_cast<std::size_t>(planned.number - 1)], std::move(profile), &points,
-                    &ticks, nullptr});
+                    &ticks, nullptr, {}});
   }
   run_jobs(jobs, experiment.phase_names);
   std::vector<std::string> written;
@@ -185,13 +240,13 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
     written.push_back(jobs[i].points->name());
     written.push_back(jobs[i].ticks->name());
     exported.push_back({jobs[i].histogram, fs::path(plan.histograms[i].points_file).filename().string(),
-                        fs::path(plan.histograms[i].ticks_file).filename().string()});
+                        fs::path(plan.histograms[i].ticks_file).filename().string(), jobs[i].counts});
   }
   // The summary describes every powder histogram, exported this time or not.
   std::vector<ExportedHistogram> described;
   for (const HistogramInfo& histogram : experiment.histograms) {
     if (!histogram.type.is_powder()) continue;
-    described.push_back({&histogram, "", ""});
+    described.push_back({&histogram, "", "", {}});
     for (const ExportedHistogram& e : exported) {
       if (e.histogram == &histogram) described.back() = e;
     }

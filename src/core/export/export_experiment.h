@@ -34,7 +34,8 @@ struct ExportPlan {
 // Throws Fatal as export_experiment does, except for a missing profile.
 ExportPlan plan_export(const ExportRequest& request);
 // The plan as JSON text: {"experiment", "summary", "histograms": [{"number",
-// "profile" (null when missing), "points_file", "ticks_file"}]}, names in UTF-8.
+// "profile" (null when missing), "points_file", "ticks_file"}]}; each name
+// leads back to its file whatever its bytes (docs/formats.md tells how).
 std::string export_plan_json(const ExportPlan& plan);
 
 // Writes the files of the request (docs/formats.md describes them) and

@@ -95,8 +95,12 @@ class PointWriter {
     *out++ = p.fitted ? '1' : '0';
     *out++ = '\n';
     points_.commit(out);
+    ++points_rows_;
     tick_rows(p);
   }
+
+  std::uint64_t points_rows() const { return points_rows_; }
+  std::uint64_t ticks_rows() const { return ticks_rows_; }
 
  private:
   // A row for each reflection marked at the point; those of fitted points are
@@ -115,6 +119,7 @@ class PointWriter {
       if (name != what_.phase_names->end()) line += csv_field(name->second);
       line += p.fitted ? ",1\n" : ",0\n";
       write_line(ticks_, line);
+      ++ticks_rows_;
     });
   }
 
@@ -122,6 +127,7 @@ class PointWriter {
   OutputFile& ticks_;
   const HistogramExport& what_;
   bool has_d_;
+  std::uint64_t points_rows_ = 0, ticks_rows_ = 0;
 };
 
 const char* range_unit(Axis axis) {
@@ -164,7 +170,7 @@ ExportPoint export_point(const unsigned char* bytes, const HistogramType& type, 
   return out;
 }
 
-void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what) {
+CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what) {
   PointWriter writer(points, ticks, what);
   writer.header();
   read_export_points(
@@ -173,6 +179,7 @@ void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& tic
         points.check_written();
         ticks.check_written();
       });
+  return {writer.points_rows(), points.size(), writer.ticks_rows(), ticks.size()};
 }
 
 std::string experiment_json(const Experiment& info, const std::vector<ExportedHistogram>& histograms) {
@@ -182,8 +189,13 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
   if (info.reduced_chi2) root["reduced_chi2"] = *info.reduced_chi2;
   if (info.variables) root["variables"] = *info.variables;
   Json phases = Json::object();
-  for (const auto& [n, name] : info.phase_names) phases[std::to_string(n)] = utf8_text(name);
-  root["phases"] = phases;
+  // The numbers are distinct and in order already: appended as they come,
+  // rather than looked up one by one in the ordered object, which would take
+  // time growing with the square of a refinement's phases.
+  auto& members = static_cast<Json::object_t::Container&>(phases.get_ref<Json::object_t&>());
+  members.reserve(info.phase_names.size());
+  for (const auto& [n, name] : info.phase_names) members.emplace_back(std::to_string(n), utf8_text(name));
+  root["phases"] = std::move(phases);
   Json list = Json::array();
   for (const ExportedHistogram& e : histograms) {
     const HistogramInfo& h = *e.histogram;
@@ -224,8 +236,14 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
       item["reflections"] = reflections;
     }
     if (!e.points_file.empty()) {
+      // What a reader needs to tell a file of another run: the JSON is put in
+      // place last, so files that disagree with it are not of its set.
       item["points_file"] = utf8_text(e.points_file);
+      item["points_rows"] = e.counts.points_rows;
+      item["points_bytes"] = e.counts.points_bytes;
       item["ticks_file"] = utf8_text(e.ticks_file);
+      item["ticks_rows"] = e.counts.ticks_rows;
+      item["ticks_bytes"] = e.counts.ticks_bytes;
     }
     list.push_back(item);
   }

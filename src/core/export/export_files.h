@@ -59,13 +59,18 @@ struct HistogramExport {
   const HistogramInfo* histogram;
   const std::map<int, std::string>* phase_names;
 };
-void write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what);
+// The rows below each header, and each file's whole size in bytes.
+struct CsvCounts {
+  std::uint64_t points_rows = 0, points_bytes = 0, ticks_rows = 0, ticks_bytes = 0;
+};
+CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what);
 
 // The experiment's JSON summary (docs/formats.md lists its keys), describing
 // the histograms given, with the names of their CSV files where exported.
 struct ExportedHistogram {
   const HistogramInfo* histogram;
   std::string points_file, ticks_file;  // empty: not exported this time
+  CsvCounts counts;
 };
 std::string experiment_json(const Experiment& info, const std::vector<ExportedHistogram>& histograms);
 

@@ -27,20 +27,27 @@ std::string two_digits(int h) { return {static_cast<char>('0' + h / 10 % 10), st
 // GSAS on Windows writes upper-case names, so experiments copied to a
 // case-sensitive file system are still found when typed in lower case, in
 // whatever folder they lie.
-InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page) {
-  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page, Opening opening) {
+  auto open = [&](const char* name) -> FilePtr {
+    if (opening == Opening::kAnyFile) return open_file(name, mode, code_page);
+    bool not_regular = false;
+    FilePtr file = open_regular_file(name, code_page, not_regular);
+    if (not_regular) throw Fatal(std::string("Error reading ") + name + ": not a regular file (a pipe or a device)");
+    return file;
+  };
+  if (FilePtr file = open(path.data())) return InputFile(std::move(file), path.data());
   const NameBuffer typed = path;
   std::size_t file_part = 0;
   for (std::size_t i = 0; i < path.size() && path[i] != '\0'; ++i) {
     if (ends_folder_part(path[i])) file_part = i + 1;
     if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
   }
-  if (FilePtr file = open_file(path.data(), mode, code_page)) return InputFile(std::move(file), path.data());
+  if (FilePtr file = open(path.data())) return InputFile(std::move(file), path.data());
   if (file_part > 0) {
     NameBuffer folders_as_typed = typed;
     std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
               folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
-    if (FilePtr file = open_file(folders_as_typed.data(), mode, code_page)) {
+    if (FilePtr file = open(folders_as_typed.data())) {
       path = folders_as_typed;
       return InputFile(std::move(file), path.data());
     }

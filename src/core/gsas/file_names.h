@@ -23,12 +23,20 @@ using NameBuffer = std::array<char, kNameBufferSize>;
 // folder typed. On Windows '\' and a drive's ':' also end a folder part.
 std::string_view cut_experiment_name(std::string_view word);
 
+// Whether an input may be anything that opens (trov's rule, kept as it always
+// was) or only a regular file: a program that must end refuses pipes and
+// devices, which may block or never end.
+enum class Opening { kAnyFile, kRegularFileOnly };
+
 // Opens the input file path names as typed; on failure upper-cases the whole
 // buffer in place (a to z only, folders included) and tries once more; on a
 // second failure tries the folders as typed with only the file name
 // upper-cased (path then holds that name). When all three fail it throws
-// Fatal("Error opening NAME") with the whole name upper-cased.
-InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page = kAnsiCodePage);
+// Fatal("Error opening NAME") with the whole name upper-cased. With
+// kRegularFileOnly (mode "rb") a try that finds a pipe or a device throws
+// Fatal("Error reading NAME: not a regular file (a pipe or a device)").
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page = kAnsiCodePage,
+                                    Opening opening = Opening::kAnyFile);
 
 // EXPNAM followed by a suffix of at most kSuffixLength characters. An EXPNAM
 // longer than kMaxExpnamLength throws Fatal: it is never cut.
