@@ -1,4 +1,5 @@
 """trov-plot's parts, imported: reading trov-export's files by column name, thinning that keeps every pixel, marker styles, shared axes, stacks, the command line."""
+import json
 import os
 import shutil
 import sys
@@ -10,7 +11,8 @@ sys.path.insert(0, os.environ.get("TROV_PLOT_PACKAGE", os.path.join(os.path.dirn
 from trov_plot.cli import parse_arguments, stack_groups  # noqa: E402
 from trov_plot.errors import PlotError, UsageError  # noqa: E402
 from trov_plot.figure import fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
-from trov_plot.loading import read_points, read_ticks  # noqa: E402
+from trov_plot.export import read_summary  # noqa: E402
+from trov_plot.loading import check_drawable, read_points, read_ticks  # noqa: E402
 
 SCRATCH = os.environ.get("TROV_SCRATCH", "/tmp/trov_plot_parts_test")
 
@@ -54,6 +56,53 @@ class Reading(unittest.TestCase):
                 read_points(write("p.csv", text))
             self.assertIn(message, str(caught.exception))
             self.assertIn("p.csv", str(caught.exception))
+
+    def test_a_points_file_with_other_rows_than_its_summary_names_is_refused(self):
+        path = write("p.csv", "x,observed,calculated,difference,fitted\n1,2,3,4,1\n5,6,7,8,1\n")
+        self.assertEqual(list(read_points(path, 2)[1]["observed"]), [2, 6])
+        for rows in (1, 3):
+            with self.assertRaises(PlotError) as caught:
+                read_points(path, rows)
+            self.assertIn("p.csv is not a file trov-export writes: %d rows, where its summary names %d"
+                          % (2 if rows == 3 else 2, rows), str(caught.exception))
+        with self.assertRaises(PlotError) as caught:
+            read_ticks(write("t.csv", "position,marker,phase\n1,1,x\n"), 2)
+        self.assertIn("1 rows, where its summary names 2", str(caught.exception))
+
+    def test_values_beyond_any_measurement_are_refused_by_name(self):
+        check_drawable("p.csv", "observed", np.array([1.0, np.nan, np.inf, -1e29]))
+        for value in (1.7e308, -1.7e308):
+            with self.assertRaises(PlotError) as caught:
+                check_drawable("p.csv", "observed", np.array([1.0, value]))
+            self.assertIn("p.csv holds values too large to draw (observed reaches 1.7e+308", str(caught.exception))
+
+    def test_a_summary_not_shaped_as_written_is_named_with_what_is_wrong(self):
+        good = {"title": "t", "phases": {"1": "Si"}, "histograms": [{"number": 1, "statistics": {"wRp": 0.1}}]}
+        self.assertEqual(read_summary(write("s.json", json.dumps(good)))["title"], "t")
+        cases = [
+            ("[" * 10000 + "]" * 10000, "nested too deep"),
+            ('{"histograms": [{"number": 1, "statistics": [0.1]}]}', "histogram 1's statistics are not finite numbers"),
+            ('{"histograms": [{"number": 1, "statistics": {"wRp": 1e400}}]}', "statistics are not finite numbers"),
+            ('{"title": 5, "histograms": []}', "its title is not text"),
+            ('{"histograms": [{"number": 1, "name": ["x"]}]}', "histogram 1's name is not text"),
+            ('{"phases": {"1": 2}, "histograms": []}', "its phases are not names"),
+            ('{"histograms": [{"number": "1"}]}', "a histogram has no number"),
+            ('{"histograms": [{"number": 1, "points_bytes": -1}]}', "points_bytes is not a count"),
+            ('{"reduced_chi2": NaN, "histograms": []}', "reduced_chi2 is not a finite number"),
+            ('{"histograms": {}}', "its histograms are not as written"),
+            ("\ufeff{", "s.json is not the JSON trov-export writes"),
+        ]
+        for text, message in cases:
+            with self.assertRaises(PlotError, msg=message) as caught:
+                read_summary(write("s.json", text))
+            self.assertIn("s.json is not the JSON trov-export writes", str(caught.exception))
+            self.assertIn(message, str(caught.exception))
+        os.remove(os.path.join(SCRATCH, "s.json"))
+        os.mkfifo(os.path.join(SCRATCH, "s.json"))  # read, it would wait for ever
+        with self.assertRaises(PlotError) as caught:
+            read_summary(os.path.join(SCRATCH, "s.json"))
+        self.assertIn("s.json is not a regular file", str(caught.exception))
+        os.remove(os.path.join(SCRATCH, "s.json"))
 
     def test_ticks_keep_quoted_phase_names_whole(self):
         # A form feed, a line end, a comma and a quote inside a name, as trov-export quotes them.
@@ -124,7 +173,8 @@ class Drawing(unittest.TestCase):
 
 class CommandLine(unittest.TestCase):
     def test_mistakes_are_usage_errors(self):
-        for words in (["SAMPLE", "²"], ["SAMPLE", "100"], ["--dpi", "10", "SAMPLE"], []):
+        for words in (["SAMPLE", "²"], ["SAMPLE", "100"], ["--dpi", "10", "SAMPLE"], [],
+                      ["--zoom", "30:40:1e308", "SAMPLE"], ["--xrange=-1e308:1e308", "SAMPLE"], ["--zoom", "1:2:0", "SAMPLE"]):
             with self.assertRaises(UsageError, msg=words):
                 parse_arguments(words)
         self.assertEqual(parse_arguments(["--debug", "SAMPLE", "01", "3"]).histograms, [1, 3])

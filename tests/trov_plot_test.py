@@ -147,6 +147,35 @@ class SampleFigures(unittest.TestCase):
         self.assertEqual((run.returncode, run.stdout.split()), (1, ["PART_01.png"]), run.stderr)
         self.assertIn("histogram 03: Error opening PART.P03; the other histograms were drawn", run.stderr)
 
+    def test_any_name_any_title_and_an_output_that_fails(self):
+        # A title of dollars is text, not mathematics.
+        self.assertIn("$x^$", self.svg("--title", "$x^$", "SAMPLE", "1"))
+        # A name that is not UTF-8 (typed on a Latin-1 machine) leads from
+        # trov-export's list back to the very file.
+        if os.name == "posix":
+            for suffix in ("EXP", "P01"):
+                shutil.copy(os.path.join(SCRATCH, "SAMPLE." + suffix), os.path.join(SCRATCH.encode(), b"caf\xe9." + suffix.lower().encode()))
+            run = subprocess.run([sys.executable, TOOL, b"caf\xe9", b"1"], cwd=SCRATCH, capture_output=True)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertTrue(os.path.exists(os.path.join(SCRATCH.encode(), b"caf\xe9_01.png")))
+            # Standard output that cannot be written is a failure, said once.
+            with open("/dev/full", "w") as full:
+                run = subprocess.run([sys.executable, TOOL, "-o", "full.svg", "SAMPLE", "1"], cwd=SCRATCH,
+                                     stdout=full, stderr=subprocess.PIPE, text=True)
+            self.assertEqual((run.returncode, run.stderr), (1, "trov-plot: Error writing standard output\n"))
+            # A CSV that is a pipe nobody writes is not waited on: it is no
+            # export, and a new export takes its place.
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE.EXP"), os.path.join(SCRATCH, "PIPE.EXP"))
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE.P01"), os.path.join(SCRATCH, "PIPE.P01"))
+            self.assertEqual(self.plot("-o", "pipe.svg", "PIPE", "1").returncode, 0)
+            os.remove(os.path.join(SCRATCH, "PIPE_01_ticks.csv"))
+            os.mkfifo(os.path.join(SCRATCH, "PIPE_01_ticks.csv"))
+            os.utime(os.path.join(SCRATCH, "PIPE.json"))
+            run = subprocess.run([sys.executable, TOOL, "-o", "pipe.svg", "PIPE", "1"], cwd=SCRATCH,
+                                 capture_output=True, text=True, timeout=60)
+            self.assertEqual(run.returncode, 0, run.stderr)
+            self.assertTrue(os.path.isfile(os.path.join(SCRATCH, "PIPE_01_ticks.csv")))
+
     def test_bad_input_ends_with_one_line_naming_it(self):
         shutil.copy(os.path.join(SCRATCH, "SAMPLE.EXP"), os.path.join(SCRATCH, "CUT.EXP"))
         shutil.copy(os.path.join(SCRATCH, "SAMPLE.P01"), os.path.join(SCRATCH, "CUT.P01"))
@@ -167,19 +196,29 @@ class SampleFigures(unittest.TestCase):
             return name
         originals = {n: open(os.path.join(SCRATCH, n), "rb").read() for n in ("EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json")}
         edits = [
-            (lambda t: t.replace(b"observed", b"obs", 1), "EDIT_01.csv is not a file trov-export writes: no observed column"),
-            (lambda t: t.replace(b"marker,", b"", 1), "EDIT_01_ticks.csv is not a file trov-export writes: no marker column"),
+            # Edits that keep each file's size, so that the summary's sizes
+            # do not tell them: the reading itself must.
+            (lambda t: t.replace(b"observed", b"obsarved", 1), "EDIT_01.csv is not a file trov-export writes: no observed column"),
+            (lambda t: t.replace(b"marker,", b"marked,", 1), "EDIT_01_ticks.csv is not a file trov-export writes: no marker column"),
             (lambda t: t[:40], "EDIT.json is not the JSON trov-export writes"),
-            (lambda t: t.replace(b"\n5,", b"\n5\xe9,", 1), "EDIT_01.csv is not a file trov-export writes: line 2"),
+            (lambda t: t.replace(b"\n5,", b"\n\xe9,", 1), "EDIT_01.csv is not a file trov-export writes: line 2"),
+            # A killed run's mixed set, a ticks file cut at a line end, a file replaced.
+            (lambda t: t[:t.index(b"\n", 2000) + 1], "EDIT_01.csv does not belong to EDIT.json"),
+            (lambda t: b"\n".join(t.split(b"\n")[:3]) + b"\n", "EDIT_01_ticks.csv does not belong to EDIT.json"),
+            (lambda t: t.replace(b'"title": "', b'"title": 5, "x": "', 1), "EDIT.json is not the JSON trov-export writes (its title is not text)"),
         ]
-        for (change, message), name in zip(edits, ("EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json", "EDIT_01.csv")):
+        for (change, message), name in zip(edits, ("EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json", "EDIT_01.csv",
+                                                    "EDIT_01.csv", "EDIT_01_ticks.csv", "EDIT.json")):
             edit(name, change)
             run = self.plot("-o", "edit.svg", "EDIT", "1")
             self.assertEqual((run.returncode, run.stderr.count("\n")), (1, 1), run.stderr)
             self.assertIn(message, run.stderr)
             edit(name, lambda _: originals[name])
         cases = [
-            (["CUT", "1"], 1, "CUT_01.csv is not a file trov-export writes: its last line, 3, is cut short"),
+            (["CUT", "1"], 1, "CUT_01.csv does not belong to CUT.json (300 bytes; the summary says 1561512)"),
+            (["--zoom", "30:40:1e308", "SAMPLE"], 2, "the factor N of --zoom must be above 0 and at most"),
+            (["--xrange=-1e308:1e308", "SAMPLE"], 2, "--xrange: A and B must lie within"),
+            (["--width", "100", "--height", "900", "--dpi", "2400", "SAMPLE", "1"], 2, "lower --dpi or the size"),
             (["SAMPLE", "2"], 1, "histogram 2 of SAMPLE.EXP is not a powder histogram"),
             (["SAMPLE", "4"], 1, "SAMPLE.EXP has no histogram 4"),
             (["MISSING"], 1, "Error opening MISSING.EXP"),

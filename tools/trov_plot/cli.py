@@ -44,6 +44,16 @@ MAX_HISTOGRAMS = 99
 DESCRIPTION = "Rietveld figures for a journal, drawn from trov-export's full-precision files."
 
 
+# Positions, d and Q beyond this are no diffraction data, and their
+# differences would overflow; no zoom makes a curve larger than this.
+MAX_POSITION = 1e15
+MAX_ZOOM = 1e6
+# What the PNG renderer takes: at most 2^16 pixels a side, and an image that
+# fits in memory (4 bytes a pixel).
+MAX_PNG_SIDE = 65536
+MAX_PNG_PIXELS = 200_000_000
+
+
 def parse_range(text, parts, what):
     try:
         values = [float(v) for v in text.split(":")]
@@ -51,8 +61,10 @@ def parse_range(text, parts, what):
         values = []
     if len(values) != parts or not all(math.isfinite(v) for v in values) or values[0] >= values[1]:
         raise UsageError("%s must be %s with A < B, not %r" % (what, ":".join("ABN"[:parts]), text))
-    if parts == 3 and values[2] <= 0:
-        raise UsageError("the factor N of --zoom must be positive, not %r" % text)
+    if abs(values[0]) > MAX_POSITION or abs(values[1]) > MAX_POSITION:
+        raise UsageError("%s: A and B must lie within ±%g, not %r" % (what, MAX_POSITION, text))
+    if parts == 3 and not 0 < values[2] <= MAX_ZOOM:
+        raise UsageError("the factor N of --zoom must be above 0 and at most %g, not %r" % (MAX_ZOOM, text))
     return values
 
 
@@ -143,6 +155,21 @@ def style_of(options):
                  background=options.background, sqrt=options.sqrt, log=options.log, title=options.title)
 
 
+def check_png_size(figure, dpi):
+    width, height = (round(inches * dpi) for inches in figure.get_size_inches())
+    if max(width, height) > MAX_PNG_SIDE or width * height > MAX_PNG_PIXELS:
+        raise UsageError("a PNG of %d × %d pixels is more than can be drawn (%d a side, %d million in all): "
+                         "lower --dpi or the size, or write SVG or PDF"
+                         % (width, height, MAX_PNG_SIDE, MAX_PNG_PIXELS // 1_000_000))
+
+
+def one_line(text):
+    """text with its control characters shown as escapes: a message stays one
+    line whatever the file names in it hold."""
+    return "".join(c if c.isprintable() or c == " " else c.encode("unicode_escape").decode("ascii")
+                   for c in str(text))
+
+
 def stack_groups(histograms, stack, capacity):
     """The figures: one per histogram, or stacks of at most capacity."""
     if not stack:
@@ -170,7 +197,9 @@ def run(argv):
     from matplotlib.backends.backend_pdf import PdfPages
     # Text stays text in SVG and PDF, so journals and editors can change it;
     # 8 pt and thin lines at the printed size.
-    matplotlib.rcParams.update({"svg.fonttype": "none", "pdf.fonttype": 42, "font.size": 8,
+    # Names and titles are text as typed: a "$" is a dollar, never mathematics.
+    matplotlib.rcParams.update({"text.parse_math": False,
+                                "svg.fonttype": "none", "pdf.fonttype": 42, "font.size": 8,
                                 "axes.linewidth": 0.5, "xtick.major.width": 0.5, "ytick.major.width": 0.5,
                                 "xtick.major.size": 2.5, "ytick.major.size": 2.5, "legend.fontsize": 7,
                                 "savefig.bbox": None})
@@ -188,6 +217,8 @@ def run(argv):
                 if not options.debug:
                     warnings.simplefilter("ignore")
                 figure = draw_figure(group, summary, style)
+                if kind == "png":
+                    check_png_size(figure, options.dpi)
                 if pages is not None:
                     pages.savefig(figure)
                 elif kind == "svg":
@@ -198,8 +229,15 @@ def run(argv):
     finally:
         if pages is not None:
             pages.close()
-    for name in sorted(set(names), key=names.index):
-        print(name)
+    try:
+        for name in sorted(set(names), key=names.index):
+            print(name)
+        sys.stdout.flush()
+    except OSError:
+        # What could not be written is dropped, so that the interpreter's own
+        # flush at the end does not fail a second time.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        raise PlotError("Error writing standard output")
     if failures:
         raise PlotError("; ".join("histogram %02d: %s" % item for item in sorted(failures.items())) +
                         "; the other histograms were drawn")
@@ -214,20 +252,20 @@ def main(argv):
         run(argv)
         return 0
     except PlotError as error:
-        print("trov-plot: %s" % error, file=sys.stderr)
+        print("trov-plot: %s" % one_line(error), file=sys.stderr)
         return 2 if isinstance(error, UsageError) else 1
     except ImportError as error:
         print("trov-plot: needs %s (Debian: apt install python3-matplotlib)" % error.name, file=sys.stderr)
     except MemoryError:
         print("trov-plot: not enough memory for these histograms; draw fewer at a time", file=sys.stderr)
     except OSError as error:
-        print("trov-plot: %s: %s" % (error.filename or "", error.strerror or error), file=sys.stderr)
+        print("trov-plot: %s: %s" % (one_line(error.filename or ""), one_line(error.strerror or error)), file=sys.stderr)
     except KeyboardInterrupt:
         print("trov-plot: interrupted", file=sys.stderr)
         return 130
     except Exception as error:  # a bug: one line, and the traceback with --debug
         if debug:
             traceback.print_exc()
-        print("trov-plot: unexpected %s: %s (run again with --debug and report it)" % (type(error).__name__, error),
-              file=sys.stderr)
+        print("trov-plot: unexpected %s: %s (run again with --debug and report it)"
+              % (type(error).__name__, one_line(error)), file=sys.stderr)
     return 1

@@ -1,7 +1,9 @@
 """trov-export, which owns the files' names and the three tries that find the inputs: asked for its plan, run when its files are stale."""
 import json
+import math
 import os
 import shutil
+import stat
 import subprocess
 import sys
 
@@ -28,7 +30,7 @@ def run_exporter(words):
     """Runs trov-export with words: its standard output, or PlotError with its
     one-line message when its status is not 0."""
     try:
-        run = subprocess.run([exporter()] + words, capture_output=True, encoding="utf-8", errors="replace")
+        run = subprocess.run([exporter()] + words, capture_output=True, encoding="utf-8", errors="surrogateescape")
     except OSError as error:
         raise PlotError("cannot run %s: %s" % (exporter(), error.strerror or error))
     if run.returncode != 0:
@@ -56,11 +58,46 @@ def newer_than(paths, since):
     return all(os.path.isfile(p) and os.path.getmtime(p) >= since for p in paths)
 
 
+def has_files(summary, number):
+    """Whether the summary describes the files of histogram number (an export
+    of other histograms only describes theirs)."""
+    item = described(summary, number)
+    return item is not None and all(key in item for key in FILE_KEYS)
+
+
+def described(summary, number):
+    return next((item for item in summary["histograms"] if item.get("number") == number), None)
+
+
+def check_belongs(summary_path, item, kind, path):
+    """PlotError unless path is the regular file of the summary's set: a run
+    killed while its files were renamed, or a file cut or replaced since,
+    leaves files of another size than the summary names."""
+    expected = item[kind + "_bytes"]
+    size = regular_file_size(path)
+    if size != expected:
+        raise PlotError("%s does not belong to %s (%d bytes; the summary says %d): run trov-export again"
+                        % (path, summary_path, size, expected))
+
+
+def regular_file_size(path):
+    """The size of the regular file at path, or PlotError: a pipe would hold
+    the reader for ever, a device might never end."""
+    try:
+        status = os.stat(path)
+    except OSError as error:
+        raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+    if not stat.S_ISREG(status.st_mode):
+        raise PlotError("%s is not a regular file (a pipe, a device or a folder)" % path)
+    return status.st_size
+
+
 def prepare_export(expnam, wanted):
-    """Makes sure the export of each wanted histogram exists and is newer than
-    the experiment and its profile, running trov-export when one is not.
-    Returns the summary, the plan, the numbers of the histograms to draw, and
-    the message of each that could not be exported, by number."""
+    """Makes sure the export of each wanted histogram exists, is newer than
+    the experiment and its profile, and is of one set with the summary,
+    running trov-export when one is not. Returns the summary, the plan, the
+    numbers of the histograms to draw, and the message of each that could not
+    be exported, by number."""
     plan = plan_export(expnam, wanted)
     since = os.path.getmtime(plan["experiment"])
     planned = plan["histograms"]
@@ -68,6 +105,8 @@ def prepare_export(expnam, wanted):
         h["profile"] is None or
         not newer_than([h["points_file"], h["ticks_file"]], max(since, os.path.getmtime(h["profile"])))
         for h in planned)
+    if not stale:
+        stale = not all(has_files(read_summary(plan["summary"]), h["number"]) for h in planned)
     failures = {}
     if stale:
         try:
@@ -82,20 +121,77 @@ def prepare_export(expnam, wanted):
             if len(failures) == len(planned):
                 raise error
     summary = read_summary(plan["summary"])
-    return summary, plan, [h["number"] for h in planned if h["number"] not in failures], failures
+    numbers = [h["number"] for h in planned if h["number"] not in failures]
+    for h in planned:
+        if h["number"] in numbers:
+            item = described(summary, h["number"])
+            if item is None or not has_files(summary, h["number"]):
+                raise PlotError("%s does not describe histogram %d: run trov-export again" % (plan["summary"], h["number"]))
+            check_belongs(plan["summary"], item, "points", h["points_file"])
+            check_belongs(plan["summary"], item, "ticks", h["ticks_file"])
+    return summary, plan, numbers, failures
+
+
+# A summary is a few MB at most (99 histograms, 100,000 phase names).
+MAX_SUMMARY_BYTES = 64 << 20
+FILE_KEYS = ("points_file", "points_rows", "points_bytes", "ticks_file", "ticks_rows", "ticks_bytes")
 
 
 def read_summary(path):
-    """The JSON summary, or PlotError naming the file."""
+    """The JSON summary, checked for the shape trov-export writes, or
+    PlotError naming the file."""
+    if regular_file_size(path) > MAX_SUMMARY_BYTES:
+        raise PlotError("%s is not the JSON trov-export writes (larger than %d MB)" % (path, MAX_SUMMARY_BYTES >> 20))
     try:
         with open(path, encoding="utf-8") as f:
             summary = json.load(f)
     except OSError as error:
         raise PlotError("cannot open %s: %s" % (path, error.strerror or error))
+    except RecursionError:
+        raise PlotError("%s is not the JSON trov-export writes (nested too deep)" % path)
     except ValueError as error:  # JSONDecodeError and UnicodeDecodeError
         raise PlotError("%s is not the JSON trov-export writes (%s)" % (path, error))
-    if not isinstance(summary, dict) or not isinstance(summary.get("histograms"), list) or \
-            not all(isinstance(h, dict) for h in summary["histograms"]) or \
-            not isinstance(summary.get("phases", {}), dict):
-        raise PlotError("%s is not the JSON trov-export writes (its histograms or phases are not as written)" % path)
+    why = summary_fault(summary)
+    if why:
+        raise PlotError("%s is not the JSON trov-export writes (%s)" % (path, why))
     return summary
+
+
+def is_number(value):
+    return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+
+
+def is_count(value):
+    return isinstance(value, int) and not isinstance(value, bool) and value >= 0
+
+
+def summary_fault(summary):
+    """What in summary is not as trov-export writes it, in a few words, or
+    None: every value the figures read is checked for its type here, so that
+    none reaches them as a list, a string or an infinity."""
+    if not isinstance(summary, dict):
+        return "not an object"
+    if "title" in summary and not isinstance(summary["title"], str):
+        return "its title is not text"
+    if "reduced_chi2" in summary and not is_number(summary["reduced_chi2"]):
+        return "its reduced_chi2 is not a finite number"
+    phases = summary.get("phases", {})
+    if not isinstance(phases, dict) or not all(isinstance(v, str) for v in phases.values()):
+        return "its phases are not names"
+    histograms = summary.get("histograms")
+    if not isinstance(histograms, list) or not all(isinstance(h, dict) for h in histograms):
+        return "its histograms are not as written"
+    for h in histograms:
+        if not is_count(h.get("number")):
+            return "a histogram has no number"
+        where = "histogram %d's " % h["number"]
+        for key in ("name", "type", "position_unit", "points_file", "ticks_file"):
+            if key in h and not isinstance(h[key], str):
+                return where + key + " is not text"
+        for key in ("points_rows", "points_bytes", "ticks_rows", "ticks_bytes"):
+            if key in h and not is_count(h[key]):
+                return where + key + " is not a count"
+        for key in ("statistics", "constants", "range", "reflections"):
+            if key in h and (not isinstance(h[key], dict) or not all(is_number(v) for v in h[key].values())):
+                return where + key + " are not finite numbers"
+    return None

@@ -4,10 +4,11 @@ import io
 import itertools
 
 from .errors import PlotError
+from .export import regular_file_size
 
 # Lines parsed at once: the file's text is held a block at a time, the
 # values in one array per column.
-BLOCK_LINES = 100_000
+BLOCK_LINES = 20_000
 POINT_COLUMNS = ("observed", "calculated", "difference", "fitted")
 TICK_COLUMNS = ("marker", "phase")
 
@@ -41,14 +42,27 @@ def parse_block(path, lines, first_number, width):
     return values
 
 
-def read_points(path):
-    """A points CSV file: its header and {column name: float array}. Every
-    column trov-export writes is a number; an empty one is nan."""
-    import numpy as np
+def open_regular(path, **how):
+    """open() of a regular file only: a pipe would hold the reader for ever."""
+    regular_file_size(path)
     try:
-        f = open(path, "rb")
+        return open(path, **how)
     except OSError as error:
         raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+
+
+def check_rows(path, found, rows):
+    if rows is not None and found != rows:
+        raise not_trov_export(path, "%d rows, where its summary names %d" % (found, rows))
+
+
+def read_points(path, rows=None):
+    """A points CSV file: its header and {column name: float array}. Every
+    column trov-export writes is a number; an empty one is nan. rows, when
+    known from the summary, is checked, and sizes the one array the values
+    are read into (no copy of them all is ever made)."""
+    import numpy as np
+    f = open_regular(path, mode="rb")
     with f:
         first = f.readline()
         try:
@@ -58,6 +72,9 @@ def read_points(path):
         missing = [name for name in POINT_COLUMNS if name not in header]
         if not first.endswith(b"\n") or missing:
             raise not_trov_export(path, "no %s column" % ", ".join(missing or ["header"]))
+        # A row per column: each column one contiguous array, so that the
+        # figure's arithmetic on one column never walks the whole table.
+        values = np.empty((len(header), rows)) if rows is not None else None
         blocks, number = [], 2
         while True:
             lines = list(itertools.islice(f, BLOCK_LINES))
@@ -65,28 +82,37 @@ def read_points(path):
                 break
             if not lines[-1].endswith(b"\n"):
                 raise not_trov_export(path, "its last line, %d, is cut short" % (number + len(lines) - 1))
-            blocks.append(parse_block(path, lines, number, len(header)))
+            block = parse_block(path, lines, number, len(header))
+            if values is None:
+                blocks.append(block)
+            elif number - 2 + len(block) > rows:
+                check_rows(path, number - 2 + len(block), rows)  # more than the summary names: refused
+            else:
+                values[:, number - 2:number - 2 + len(block)] = block.T
             number += len(lines)
-    if not blocks:
+    check_rows(path, number - 2, rows)
+    if number == 2:
         raise PlotError("%s has no points: nothing to draw" % path)
-    values = np.concatenate(blocks) if len(blocks) > 1 else blocks[0]
-    return header, {name: values[:, i] for i, name in enumerate(header)}
+    if values is None:
+        values = (np.concatenate(blocks) if len(blocks) > 1 else blocks[0]).T
+    return header, {name: values[i] for i, name in enumerate(header)}
 
 
-def read_ticks(path):
+def read_ticks(path, expected_rows=None):
     """A ticks CSV file: its header and its rows, by column name: position
     (the first column), d (or None), marker, phase, fitted (1 where absent)."""
     try:
-        with open(path, newline="", encoding="utf-8") as f:
+        with open_regular(path, newline="", encoding="utf-8") as f:
             rows = list(csv.reader(f, strict=True))
     except OSError as error:
-        raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+        raise PlotError("cannot read %s: %s" % (path, error.strerror or error))
     except UnicodeDecodeError:
         raise not_trov_export(path, "it is not UTF-8")
     except csv.Error as error:
         raise not_trov_export(path, str(error))
     if not rows:
         raise not_trov_export(path, "it is empty")
+    check_rows(path, len(rows) - 1, expected_rows)
     header = rows[0]
     column = {name: i for i, name in enumerate(header)}
     missing = [name for name in TICK_COLUMNS if name not in column]
@@ -109,6 +135,19 @@ def read_ticks(path):
     return header, ticks
 
 
+# No measured or calculated value comes near this; beyond it the figure's
+# arithmetic (ranges, offsets, zooms) would overflow.
+MAX_DRAWN = 1e30
+
+
+def check_drawable(path, name, column):
+    import numpy as np
+    finite = column[np.isfinite(column)]
+    largest = float(np.abs(finite).max()) if finite.size else 0.0
+    if largest > MAX_DRAWN:
+        raise PlotError("%s holds values too large to draw (%s reaches %g; at most %g)" % (path, name, largest, MAX_DRAWN))
+
+
 class Histogram:
     """One histogram's points and ticks, in columns, by name; info is its
     entry in the summary."""
@@ -116,7 +155,7 @@ class Histogram:
     def __init__(self, number, info, points_path, ticks_path):
         import numpy as np
         self.number, self.info = number, info
-        header, columns = read_points(points_path)
+        header, columns = read_points(points_path, info.get("points_rows"))
         self.position_label = header[0]
         self.position = columns[header[0]]
         self.d = columns.get("d (A)")
@@ -127,7 +166,10 @@ class Histogram:
         scale, auxiliary = columns.get("scale"), columns.get("auxiliary")
         self.background = auxiliary * scale if scale is not None and auxiliary is not None else None
         self.fitted = columns["fitted"] == 1
-        _, ticks = read_ticks(ticks_path)
+        for name in header:
+            if name not in ("sigma", "difference/sigma", "fitted"):
+                check_drawable(points_path, name, columns[name])
+        _, ticks = read_ticks(ticks_path, info.get("ticks_rows"))
         # The ticks of the fitted points, as the marker file has them.
         ticks = [t for t in ticks if t["fitted"] == 1]
         self.tick_position = np.array([t["position"] for t in ticks], dtype=float)
