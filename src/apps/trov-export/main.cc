@@ -39,7 +39,7 @@ constexpr const char* kUsage =
 // A message as one line of text whatever the names in it hold: a control
 // character (a line feed in a file name, say) is shown as \n, \t or \xNN.
 std::string one_line(std::string_view message) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
+  static constexpr std::string_view kHex = "0123456789ABCDEF";
   std::string out;
   for (const char c : message) {
     const auto byte = static_cast<unsigned char>(c);

@@ -17,6 +17,7 @@
 #else
 #include "common/utf8.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -228,14 +229,22 @@ bool same_file(const struct stat& a, const struct stat& b) { return a.st_dev == 
 
 // A descriptor of path holding the lock, or -1; the name must still be that
 // file once the lock is held, since another run may have removed or
-// replaced it between the open and the lock.
-int open_locked(const char* path, int lock) {
+// replaced it between the open and the lock. A file system without locks
+// (some network ones) gives the descriptor with no lock, and unlocked says so.
+int open_locked(const char* path, int lock, bool& unlocked) {
+  unlocked = false;
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return -1;
+  if (::flock(fd, lock | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK || errno == EINTR) {
+      ::close(fd);
+      return -1;
+    }
+    unlocked = true;
+  }
   struct stat held {};
   struct stat named {};
-  if (::flock(fd, lock | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || ::lstat(path, &named) != 0 ||
-      !same_file(held, named) || !S_ISREG(held.st_mode)) {
+  if (::fstat(fd, &held) != 0 || ::lstat(path, &named) != 0 || !same_file(held, named) || !S_ISREG(held.st_mode)) {
     ::close(fd);
     return -1;
   }
@@ -247,8 +256,10 @@ int open_locked(const char* path, int lock) {
 bool FileClaim::claim(const char* path) {
   // Shared: a file may be claimed by this run more than once (a backup is a
   // second name of a file this run claims already); a clean-up asks for the
-  // exclusive lock, which no shared one leaves it.
-  const int fd = open_locked(path, LOCK_SH);
+  // exclusive lock, which no shared one leaves it. Without locks the file is
+  // written all the same, unclaimed.
+  bool unlocked = false;
+  const int fd = open_locked(path, LOCK_SH, unlocked);
   if (fd < 0) return false;
   *this = FileClaim();
   fd_ = fd;
@@ -256,9 +267,11 @@ bool FileClaim::claim(const char* path) {
 }
 
 void remove_if_unclaimed(const char* path) {
-  const int fd = open_locked(path, LOCK_EX);
+  // Where there are no locks, no file can be known to be stale: it stays.
+  bool unlocked = false;
+  const int fd = open_locked(path, LOCK_EX, unlocked);
   if (fd < 0) return;
-  ::unlink(path);
+  if (!unlocked) ::unlink(path);
   ::close(fd);
 }
 #endif

@@ -39,7 +39,7 @@ InputFile open_profile(NameBuffer& name) {
 // is not UTF-8, an unpaired UTF-16 unit) as \uDCxx, which Python's json
 // module reads back as os.fsdecode would, so the name leads to the file.
 std::string json_file_name(const std::string& path) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr std::string_view kHex = "0123456789abcdef";
   auto escape = [](std::string& out, char32_t c) {
     out += "\\u";
     for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 15];
