@@ -146,6 +146,12 @@ class SampleFigures(unittest.TestCase):
         run = self.plot("PART")
         self.assertEqual((run.returncode, run.stdout.split()), (1, ["PART_01.png"]), run.stderr)
         self.assertIn("histogram 03: Error opening PART.P03; the other histograms were drawn", run.stderr)
+        if os.name == "posix":  # a profile that is a pipe nobody writes: said, never waited on
+            os.mkfifo(os.path.join(SCRATCH, "PART.P03"))
+            run = subprocess.run([sys.executable, TOOL, "PART"], cwd=SCRATCH, capture_output=True, text=True, timeout=60)
+            self.assertEqual((run.returncode, run.stdout.split()), (1, ["PART_01.png"]), run.stderr)
+            self.assertIn("histogram 03: Error reading PART.P03: not a regular file (a pipe or a device)", run.stderr)
+            os.remove(os.path.join(SCRATCH, "PART.P03"))
 
     def test_any_name_any_title_and_an_output_that_fails(self):
         # A title of dollars is text, not mathematics.

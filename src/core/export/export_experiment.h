@@ -22,7 +22,7 @@ inline constexpr std::uint64_t kMaxExperimentBytes = std::uint64_t{256} << 20;
 // trov-plot asks for (trov-export --list) instead of knowing the rules.
 struct PlannedHistogram {
   int number = 0;
-  std::string profile;  // the profile file found by the three tries; empty when none was
+  std::string profile;  // the profile file found by the three tries; empty when none was (or not a regular file)
   std::string points_file, ticks_file;
 };
 struct ExportPlan {
