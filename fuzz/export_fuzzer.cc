@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   bool exported = true;
   try {
-    trov::export_experiment({"f", "", {}});
+    trov::export_experiment({"f", "", {}, trov::kAnsiCodePage});
   } catch (const trov::Fatal&) {
     exported = false;  // status 1 with a message: an expected outcome for most inputs
   }

@@ -51,6 +51,14 @@ inline std::string program_beside_tests(const char* name) {
 inline std::string trov_exe() { return program_beside_tests("trov.exe"); }
 inline std::vector<std::string> trov_command() { return {trov_exe()}; }
 
+inline std::wstring wide_text(const std::string& text, UINT code_page) {
+  std::wstring wide(text.size() + 1, L'\0');
+  wide.resize(static_cast<std::size_t>(
+      MultiByteToWideChar(code_page, 0, text.c_str(), static_cast<int>(text.size()), wide.data(),
+                          static_cast<int>(wide.size()))));
+  return wide;
+}
+
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path,
                              const std::vector<std::string>& words = trov_command(), bool merge_stderr = false) {
@@ -59,18 +67,20 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   HANDLE in = input ? CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr)
                     : nullptr;  // no standard input at all
   HANDLE out = CreateFileA(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = merge_stderr ? out : GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  const std::string exe = words[0];
+  // The words are UTF-8, so that a test can pass a name no ANSI code page
+  // spells; the program and the folder are paths of the ANSI functions.
   std::string command;
   for (const std::string& word : words) command += (command.empty() ? "\"" : " \"") + word + "\"";
-  const BOOL started = CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, cwd.c_str(),
-                                      &startup, &process);
+  std::wstring wide_command = wide_text(command, CP_UTF8);
+  const BOOL started = CreateProcessW(wide_text(words[0], CP_ACP).c_str(), wide_command.data(), nullptr, nullptr, TRUE,
+                                      0, nullptr, wide_text(cwd, CP_ACP).c_str(), &startup, &process);
   if (in != nullptr) CloseHandle(in);
   CloseHandle(out);
   if (!started) return {-1, "", 0};

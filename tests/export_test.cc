@@ -11,10 +11,16 @@
 #include <csignal>
 #endif
 
+#ifdef _WIN32
+#include "common/windows_api.h"
+#endif
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <numbers>
 #include <set>
@@ -567,6 +573,31 @@ TEST(ExportProgram, StandardOutputThatCannotBeWrittenIsAFailure) {
 }
 #endif
 
+#ifdef _WIN32
+// Windows cannot replace a file another program holds open (a spreadsheet
+// showing the summary, say): the files replaced before it are put back.
+TEST(ExportProgram, AFileAnotherProgramHoldsOpenLeavesTheWholePreviousExport) {
+  Scratch scratch;
+  write_large_experiment(scratch, 240.0f);
+  ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+  std::map<std::string, std::string> before;
+  for (const std::string& name : kExported) before[name] = scratch.read(name);
+  write_large_experiment(scratch, 245.0f);
+  HANDLE held = CreateFileA(scratch.path("garnet.json").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const testing::RunResult r = run_export(scratch, {"garnet"});
+  CloseHandle(held);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, fixtures::native("trov-export: Error replacing garnet.json\n"));
+  EXPECT_EQ(folder_files(scratch), kExported);
+  for (const auto& [name, bytes] : before) {
+    if (name != "garnet.p01" && name != "garnet.exp") {
+      EXPECT_EQ(scratch.read(name), bytes) << name;
+    }
+  }
+}
+#endif
+
 TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
   const std::pair<std::string, std::string> names[] = {
       {"25\xB0" "C", "25\u00B0C"},                       // Latin-1 degree sign
@@ -607,6 +638,33 @@ TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
   EXPECT_NE(list.out.find("\"experiment\": \"g\\udce9.exp\""), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("\"points_file\": \"g\\udce9_01.csv\""), std::string::npos) << list.out;
 #endif
+}
+
+// A name of characters no ANSI code page holds together (Greek, Cyrillic, a
+// character beyond the first 65,536): on Windows taken from the UTF-16
+// command line, everywhere written and listed as the very name.
+TEST(ExportProgram, NamesOfAnyCharactersAreExportedAndListedAsTheyAre) {
+  Scratch scratch;
+  write_large_experiment(scratch, 240.0f);
+  const std::u8string base = u8"\u03A9\u0416 \U0001F52C";
+  const std::string base_bytes(base.begin(), base.end());
+  const std::filesystem::path folder(scratch.path());
+  std::filesystem::copy_file(scratch.path("garnet.exp"), folder / (base + u8".exp"));
+  std::filesystem::copy_file(scratch.path("garnet.p01"), folder / (base + u8".p01"));
+  const testing::RunResult r = run_export(scratch, {base_bytes});
+  ASSERT_EQ(r.status, 0) << r.out;
+  ASSERT_EQ(run_export(scratch, {"garnet"}).status, 0);
+  auto read = [](const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  EXPECT_EQ(read(folder / (base + u8"_01.csv")), scratch.read("garnet_01.csv"));
+  EXPECT_EQ(read(folder / (base + u8"_01_ticks.csv")), scratch.read("garnet_01_ticks.csv"));
+  EXPECT_NE(read(folder / (base + u8".json")).find("\"points_file\": \"" + base_bytes + "_01.csv\""), std::string::npos);
+  const testing::RunResult list = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                       scratch.path("_stdout"), testing::export_command({"--list", base_bytes}));
+  ASSERT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("\"experiment\": \"" + base_bytes + ".exp\""), std::string::npos) << list.out;
 }
 
 TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing) {

@@ -6,8 +6,15 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#ifdef _WIN32
+#include "common/windows_api.h"
+#include <shellapi.h>
+#endif
 
 #include "common/fatal.h"
+#include "common/file_handle.h"
 #include "common/version.h"
 #include "export/export_experiment.h"
 
@@ -74,14 +81,35 @@ struct Options {
   bool help = false, version = false, list = false;
 };
 
-Options parse(int argc, char** argv) {
+// The command line's words, and the code page of their bytes. Windows hands
+// a program its words in the ANSI code page, which cannot spell every name;
+// they are taken as UTF-16 instead, in WTF-8, so that any name works.
+#ifdef _WIN32
+constexpr trov::CodePage kWordsCodePage = trov::kUtf8CodePage;
+std::vector<std::string> command_words(int /*argc*/, char** /*argv*/) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> words;
+  for (int i = 0; wide != nullptr && i < count; ++i) {
+    words.push_back(trov::path_text(std::filesystem::path(wide[i]), kWordsCodePage));
+  }
+  if (wide != nullptr) LocalFree(wide);
+  return words;
+}
+#else
+constexpr trov::CodePage kWordsCodePage = trov::kAnsiCodePage;  // bytes, as the system holds them
+std::vector<std::string> command_words(int argc, char** argv) { return {argv, argv + argc}; }
+#endif
+
+Options parse(const std::vector<std::string>& words) {
   Options options;
   bool have_word = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  const std::size_t argc = words.size();
+  for (std::size_t i = 1; i < argc; ++i) {
+    const std::string_view arg = words[i];
     auto value = [&](std::string_view name) -> std::string {
       if (i + 1 >= argc) throw UsageError{std::string(name) + " needs a value"};
-      return argv[++i];
+      return words[++i];
     };
     if (arg == "-h" || arg == "--help") {
       options.help = true;
@@ -117,16 +145,16 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   try {
-    const Options options = parse(argc, argv);
+    const Options options = parse(command_words(argc, argv));
     if (options.help) {
       std::fputs(kUsage, stdout);
     } else if (options.version) {
       std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
     } else if (options.list) {
-      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms})).c_str(),
+      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms, kWordsCodePage})).c_str(),
                  stdout);
     } else {
-      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms})) {
+      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms, kWordsCodePage})) {
         std::printf("%s\n", name.c_str());
       }
     }

@@ -149,7 +149,7 @@ EMSCRIPTEN_KEEPALIVE int trov_web_convert(const char* expnam, const char* histog
 // summary, all or nothing.
 EMSCRIPTEN_KEEPALIVE int trov_web_export(const char* expnam, const char* histograms) {
   return reported([&] {
-    trov::export_experiment({expnam, "", histogram_set(histograms)});
+    trov::export_experiment({expnam, "", histogram_set(histograms), trov::kAnsiCodePage});
     return std::string();
   });
 }
@@ -168,7 +168,7 @@ EMSCRIPTEN_KEEPALIVE void trov_web_free_points(FigurePoints* points) { delete po
 
 // trov-export --list on EXPNAM: the plan as JSON, in trov_web_text().
 EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {
-  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}})); });
+  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}, trov::kAnsiCodePage})); });
 }
 
 // What trov-export's JSON summary says of EXPNAM, every powder histogram

@@ -36,8 +36,59 @@ namespace {
 #ifdef _WIN32
 using NativeName = std::wstring;
 
-// The name as Windows stores it; empty when its bytes are not valid in the code page.
+// UTF-8 that may also hold unpaired surrogates (WTF-8): how a Windows name,
+// which need not be valid UTF-16, travels as bytes. Empty when the bytes are
+// not of that form.
+NativeName from_wtf8(const char* path) {
+  std::wstring wide;
+  for (const auto* p = reinterpret_cast<const unsigned char*>(path); *p != 0;) {
+    const unsigned lead = *p;
+    const int length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                                     : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    if (length == 0) return {};
+    char32_t c = length == 1 ? lead : lead & (0x7FU >> length);
+    for (int k = 1; k < length; ++k) {
+      if ((p[k] & 0xC0U) != 0x80U) return {};
+      c = (c << 6) | (p[k] & 0x3FU);
+    }
+    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) return {};  // overlong
+    if (c >= 0x10000) {
+      wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+      wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      wide += static_cast<wchar_t>(c);
+    }
+    p += length;
+  }
+  return wide;
+}
+
+std::string to_wtf8(const std::wstring& wide) {
+  std::string out;
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t c = static_cast<char16_t>(wide[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(wide[++i]) - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    } else if (c < 0x10000) {
+      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+              static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
+}
+
+// The name as Windows stores it; empty when its bytes are not valid in the
+// code page. UTF-8 is read as WTF-8, so that every UTF-16 name has bytes.
 NativeName native_name(const char* path, CodePage code_page) {
+  if (code_page == kUtf8CodePage) return from_wtf8(path);
   const int length = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
   if (length <= 0) return {};
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -50,6 +101,30 @@ using NativeName = std::string;
 
 NativeName native_name(const char* path, CodePage /*unused*/) { return path; }
 #endif
+
+}  // namespace
+
+std::filesystem::path native_path(const std::string& path, CodePage code_page) {
+  return std::filesystem::path(native_name(path.c_str(), code_page));
+}
+
+std::string path_text(const std::filesystem::path& path, CodePage code_page) {
+#ifdef _WIN32
+  const std::wstring wide = path.native();
+  if (code_page == kUtf8CodePage) return to_wtf8(wide);
+  const int length = WideCharToMultiByte(code_page, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(code_page, 0, wide.c_str(), -1, text.data(), length, nullptr, nullptr);
+  text.pop_back();  // the NUL
+  return text;
+#else
+  (void)code_page;
+  return path.native();
+#endif
+}
+
+namespace {
 
 bool names_folder(const NativeName& name) {
   std::error_code error;
@@ -193,6 +268,13 @@ bool link_file(const char* from, const char* to, CodePage code_page) {
   const NativeName new_name = native_name(to, code_page);
   if (old_name.empty() || new_name.empty()) return false;
 #ifdef _WIN32
+  // A file another program holds open without sharing its deletion can be
+  // linked, but neither replaced nor its link removed: that is found here,
+  // before anything is made.
+  HANDLE probe = CreateFileW(old_name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(probe);
   return CreateHardLinkW(new_name.c_str(), old_name.c_str(), nullptr) != 0;
 #else
   return ::link(old_name.c_str(), new_name.c_str()) == 0;
@@ -217,9 +299,9 @@ FileClaim& FileClaim::operator=(FileClaim&& other) noexcept {
 #ifdef _WIN32
 bool FileClaim::claim(const char* /*path*/) { return true; }
 
-void remove_if_unclaimed(const char* path) {
+void remove_if_unclaimed(const char* path, CodePage code_page) {
   // A file another process has open for writing refuses to be deleted.
-  const NativeName name = native_name(path, kAnsiCodePage);
+  const NativeName name = native_name(path, code_page);
   if (!name.empty()) DeleteFileW(name.c_str());
 }
 #else
@@ -266,7 +348,7 @@ bool FileClaim::claim(const char* path) {
   return true;
 }
 
-void remove_if_unclaimed(const char* path) {
+void remove_if_unclaimed(const char* path, CodePage /*unused*/) {
   // Where there are no locks, no file can be known to be stale: it stays.
   bool unlocked = false;
   const int fd = open_locked(path, LOCK_EX, unlocked);

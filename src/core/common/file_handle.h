@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -23,6 +24,13 @@ inline constexpr CodePage kUtf8CodePage = 65001;  // CP_UTF8
 // fopen that also fails for a path naming a folder: on POSIX fopen(folder, "r")
 // succeeds and every read then fails, which no caller could tell from a file.
 FilePtr open_file(const char* path, const char* mode, CodePage code_page = kAnsiCodePage);
+
+// A name as std::filesystem takes it, and back: on Windows the UTF-16 name
+// the code page gives (for kUtf8CodePage, WTF-8: UTF-8 that may also hold
+// unpaired surrogates, so that every Windows name has bytes); elsewhere the
+// bytes as they are. An invalid name gives an empty path.
+std::filesystem::path native_path(const std::string& path, CodePage code_page = kAnsiCodePage);
+std::string path_text(const std::filesystem::path& path, CodePage code_page = kAnsiCodePage);
 
 // open_file for reading, refusing what is not a regular file once links are
 // followed: a FIFO with no writer would block the open for ever, and a device
@@ -51,7 +59,9 @@ bool keep_new_file(std::FILE* file);
 bool replace_file(const char* from, const char* to, CodePage code_page = kAnsiCodePage);
 
 // A second name for the file at from, made without copying (a hard link, or
-// on a file system without links, false). The file at from stays.
+// on a file system without links, false). The file at from stays. On
+// Windows also false for a file that could not be replaced now, because
+// another program holds it open.
 bool link_file(const char* from, const char* to, CodePage code_page = kAnsiCodePage);
 
 // Claims a temporary file so that another run's clean-up
@@ -77,6 +87,6 @@ class FileClaim {
 
 // Removes path when it is a regular file that no live process claims: what a
 // killed run left behind. Whether that worked is not reported.
-void remove_if_unclaimed(const char* path);
+void remove_if_unclaimed(const char* path, CodePage code_page = kAnsiCodePage);
 
 }  // namespace trov

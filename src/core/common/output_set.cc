@@ -143,48 +143,50 @@ bool is_temporary_name(std::string_view name) {
   return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
-fs::path folder_of(const std::string& path) {
-  const fs::path folder = fs::path(path).parent_path();
+fs::path folder_of(const fs::path& path) {
+  const fs::path folder = path.parent_path();
   return folder.empty() ? fs::path(".") : folder;
 }
 
 // A new temporary name in path's folder.
-std::string temporary_name(const std::string& path) {
+std::string temporary_name(const std::string& path, CodePage code_page) {
   static constexpr std::string_view kHex = "0123456789abcdef";
   std::string name(kTemporaryPrefix);
   std::uint64_t bits = random_bits();
   for (std::size_t i = 0; i < kTemporaryDigits; ++i, bits >>= 4) name += kHex[bits & 15];
   name += kTemporarySuffix;
-  const fs::path folder = fs::path(path).parent_path();
-  return folder.empty() ? name : (folder / name).string();
+  const fs::path folder = native_path(path, code_page).parent_path();
+  return folder.empty() ? name : path_text(folder / name, code_page);
 }
 
 // What killed runs left in folder: temporary files no live run claims.
-void remove_stale_temporaries(const fs::path& folder) {
+void remove_stale_temporaries(const fs::path& folder, CodePage code_page) {
   std::error_code error;
   try {
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-      if (is_temporary_name(it->path().filename().string())) remove_if_unclaimed(it->path().string().c_str());
+      if (is_temporary_name(path_text(it->path().filename(), code_page))) {
+        remove_if_unclaimed(path_text(it->path(), code_page).c_str(), code_page);
+      }
     }
   } catch (const std::exception&) {
     // a name this system cannot spell is no temporary file of ours
   }
 }
 
-bool is_read_only(const std::string& path) {
+bool is_read_only(const fs::path& path) {
   std::error_code error;
   const fs::file_status status = fs::status(path, error);
   return !error && fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
-bool name_exists(const std::string& path) {
+bool name_exists(const fs::path& path) {
   std::error_code error;
   return fs::exists(fs::symlink_status(path, error));
 }
 
 }  // namespace
 
-OutputSet::OutputSet() {
+OutputSet::OutputSet(CodePage code_page) : code_page_(code_page) {
 #ifndef _WIN32
   install_signal_handlers();
 #endif
@@ -195,7 +197,7 @@ OutputSet::~OutputSet() {
   for (Entry& entry : entries_) {
     if (entry.file) entry.file->discard();
     release_slot(entry.slot);  // before the name goes
-    if (!entry.temporary.empty()) remove_file(entry.temporary.c_str());
+    if (!entry.temporary.empty()) remove_file(entry.temporary.c_str(), code_page_);
   }
 }
 
@@ -204,9 +206,10 @@ OutputFile& OutputSet::create(const std::string& path) {
   // written: a folder, or a file its owner made read-only (which rename
   // would replace on POSIX, and which Windows refuses to replace).
   std::error_code error;
-  if (fs::is_directory(path, error) || is_read_only(path)) throw Fatal("Error opening " + path);
-  if (const fs::path folder = folder_of(path); folders_cleaned_.insert(folder.string()).second) {
-    remove_stale_temporaries(folder);
+  const fs::path native = native_path(path, code_page_);
+  if (fs::is_directory(native, error) || is_read_only(native)) throw Fatal("Error opening " + path);
+  if (const fs::path folder = folder_of(native); folders_cleaned_.insert(path_text(folder, code_page_)).second) {
+    remove_stale_temporaries(folder, code_page_);
   }
   // The name is in the signal handler's list before the file exists, so that
   // no moment leaves a file it would not remove.
@@ -215,10 +218,10 @@ OutputFile& OutputSet::create(const std::string& path) {
   FilePtr file;
   for (int tries = 0; !file && tries < 16; ++tries) {
     release_slot(entry.slot);  // before the name changes
-    entry.temporary = temporary_name(path);
+    entry.temporary = temporary_name(path, code_page_);
     entry.slot = claim_slot(entry.temporary.c_str());
-    file = create_new_file(entry.temporary.c_str());
-    if (!file && !name_exists(entry.temporary)) break;  // the folder takes no file
+    file = create_new_file(entry.temporary.c_str(), code_page_);
+    if (!file && !name_exists(native_path(entry.temporary, code_page_))) break;  // the folder takes no file
     // Another run's clean-up may remove a file between its creation and its
     // claim: then it is not ours to write, and a new name is tried.
     if (file && !entry.claim.claim(entry.temporary.c_str())) file.reset();
@@ -244,12 +247,13 @@ void OutputSet::commit() {
     // that cannot be linked or moved would not be replaced either, and is
     // found before anything has changed.
     for (Entry& entry : entries_) {
-      if (!name_exists(entry.path)) continue;
-      const std::string backup = temporary_name(entry.path);
-      if (link_file(entry.path.c_str(), backup.c_str())) {
+      if (!name_exists(native_path(entry.path, code_page_))) continue;
+      const std::string backup = temporary_name(entry.path, code_page_);
+      if (link_file(entry.path.c_str(), backup.c_str(), code_page_)) {
         entry.backup = backup;
         entry.backup_claim.claim(backup.c_str());
-      } else if (!name_exists(backup) && replace_file(entry.path.c_str(), backup.c_str())) {
+      } else if (!name_exists(native_path(backup, code_page_)) &&
+                 replace_file(entry.path.c_str(), backup.c_str(), code_page_)) {
         entry.backup = backup;
         entry.moved_aside = true;
       } else {
@@ -257,7 +261,9 @@ void OutputSet::commit() {
       }
     }
     for (Entry& entry : entries_) {
-      if (!replace_file(entry.temporary.c_str(), entry.path.c_str())) throw Fatal("Error replacing " + entry.path);
+      if (!replace_file(entry.temporary.c_str(), entry.path.c_str(), code_page_)) {
+        throw Fatal("Error replacing " + entry.path);
+      }
       entry.replaced = true;
     }
   } catch (...) {
@@ -267,7 +273,7 @@ void OutputSet::commit() {
   for (Entry& entry : entries_) {
     release_slot(entry.slot);
     entry.temporary.clear();  // nothing left to remove
-    if (!entry.backup.empty()) remove_file(entry.backup.c_str());
+    if (!entry.backup.empty()) remove_file(entry.backup.c_str(), code_page_);
     entry.backup_claim = FileClaim();
     entry.claim = FileClaim();
   }
@@ -277,13 +283,13 @@ void OutputSet::commit() {
 void OutputSet::put_back_old_copies() noexcept {
   for (Entry& entry : entries_) {
     if (entry.backup.empty()) {
-      if (entry.replaced) remove_file(entry.path.c_str());  // there was no old copy
+      if (entry.replaced) remove_file(entry.path.c_str(), code_page_);  // there was no old copy
     } else if (entry.replaced || entry.moved_aside) {
       // The old copy takes its name back. Should even that fail, it stays
       // under the backup name, and the summary's sizes tell the mixed set.
-      if (replace_file(entry.backup.c_str(), entry.path.c_str())) entry.backup.clear();
+      if (replace_file(entry.backup.c_str(), entry.path.c_str(), code_page_)) entry.backup.clear();
     } else {
-      remove_file(entry.backup.c_str());  // a second name only: the old copy stands
+      remove_file(entry.backup.c_str(), code_page_);  // a second name only: the old copy stands
       entry.backup.clear();
     }
     entry.replaced = entry.moved_aside = false;

@@ -40,7 +40,8 @@ namespace trov {
 // rather than ending the process.
 class OutputSet {
  public:
-  OutputSet();
+  // Every name is in code_page's bytes (file_handle.h).
+  explicit OutputSet(CodePage code_page = kAnsiCodePage);
   ~OutputSet();
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
@@ -73,6 +74,7 @@ class OutputSet {
 
   std::deque<Entry> entries_;
   std::set<std::string> folders_cleaned_;
+  CodePage code_page_;
   bool committed_ = false;
 };
 

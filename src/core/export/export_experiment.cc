@@ -24,28 +24,28 @@ namespace fs = std::filesystem;
 // Inputs are regular files only: a pipe with no writer would hold the
 // program at its open, and a device may never end. The size limit bounds an
 // experiment that is a huge file by mistake.
-InputFile open_experiment(NameBuffer& name) {
-  InputFile file = open_with_uppercase_retry(name, "rb", kAnsiCodePage, Opening::kRegularFileOnly);
+InputFile open_experiment(NameBuffer& name, CodePage code_page) {
+  InputFile file = open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly);
   file.limit_size(kMaxExperimentBytes);
   return file;
 }
 
-InputFile open_profile(NameBuffer& name) {
-  return open_with_uppercase_retry(name, "rb", kAnsiCodePage, Opening::kRegularFileOnly);
+InputFile open_profile(NameBuffer& name, CodePage code_page) {
+  return open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly);
 }
 
 // A JSON string naming a file: characters as file_name_characters gives
 // them, escaped as the rest of the JSON is, and a lone surrogate (a byte that
 // is not UTF-8, an unpaired UTF-16 unit) as \uDCxx, which Python's json
 // module reads back as os.fsdecode would, so the name leads to the file.
-std::string json_file_name(const std::string& path) {
+std::string json_file_name(const std::string& path, CodePage code_page) {
   static constexpr std::string_view kHex = "0123456789abcdef";
   auto escape = [](std::string& out, char32_t c) {
     out += "\\u";
     for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(c >> shift) & 15];
   };
   std::string out = "\"";
-  for (const char32_t c : file_name_characters(path.c_str())) {
+  for (const char32_t c : file_name_characters(path.c_str(), code_page)) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -147,11 +147,14 @@ void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, std::string>&
 ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, const char* experiment_name,
                      const HistogramTable& types) {
   ExportPlan plan;
+  plan.code_page = request.code_page;
   plan.experiment = experiment_name;
-  const fs::path typed(expnam);
-  const fs::path folder = request.folder.empty() ? typed.parent_path() : fs::path(request.folder);
-  const std::string base = typed.filename().string();
-  plan.summary = (folder / export_summary_name(base)).string();
+  const CodePage code_page = request.code_page;
+  const fs::path typed = native_path(std::string(expnam), code_page);
+  const fs::path folder = request.folder.empty() ? typed.parent_path() : native_path(request.folder, code_page);
+  const std::string base = path_text(typed.filename(), code_page);
+  auto in_folder = [&](const std::string& name) { return path_text(folder / native_path(name, code_page), code_page); };
+  plan.summary = in_folder(export_summary_name(base));
   const std::vector<int> wanted = histograms_to_export(request, types, experiment_name);
   // An empty file, one of other records or of single-crystal histograms only:
   // said, rather than an export of nothing that looks like success.
@@ -159,8 +162,8 @@ ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, cons
   for (int h : wanted) {
     PlannedHistogram& histogram = plan.histograms.emplace_back();
     histogram.number = h;
-    histogram.points_file = (folder / export_points_name(base, h)).string();
-    histogram.ticks_file = (folder / export_ticks_name(base, h)).string();
+    histogram.points_file = in_folder(export_points_name(base, h));
+    histogram.ticks_file = in_folder(export_ticks_name(base, h));
   }
   return plan;
 }
@@ -170,14 +173,14 @@ ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, cons
 ExportPlan plan_export(const ExportRequest& request) {
   const std::string expnam(cut_experiment_name(request.word));
   NameBuffer experiment_name = file_name(expnam, ".exp");
-  InputFile file = open_experiment(experiment_name);
+  InputFile file = open_experiment(experiment_name, request.code_page);
   const HistogramTable types = read_experiment(file, ExperimentRecords::kTypes).types;
   file.close();
   ExportPlan plan = plan_with(request, expnam, experiment_name.data(), types);
   for (PlannedHistogram& histogram : plan.histograms) {
     NameBuffer profile_name = histogram_file_name(expnam, 'p', histogram.number);
     try {
-      open_profile(profile_name);
+      open_profile(profile_name, request.code_page);
       histogram.profile = profile_name.data();
     } catch (const Fatal&) {
       // Missing, or a pipe or a device: the plan has no profile, and the
@@ -191,14 +194,14 @@ std::string export_plan_json(const ExportPlan& plan) {
   // Laid out as the summary is (two spaces an indent); written here rather
   // than by the JSON library, which takes only UTF-8, because a name must
   // lead back to its file whatever its bytes.
-  std::string out = "{\n  \"experiment\": " + json_file_name(plan.experiment) + ",\n  \"summary\": " +
-                    json_file_name(plan.summary) + ",\n  \"histograms\": [";
+  std::string out = "{\n  \"experiment\": " + json_file_name(plan.experiment, plan.code_page) + ",\n  \"summary\": " +
+                    json_file_name(plan.summary, plan.code_page) + ",\n  \"histograms\": [";
   for (std::size_t i = 0; i < plan.histograms.size(); ++i) {
     const PlannedHistogram& h = plan.histograms[i];
     out += i == 0 ? "\n" : ",\n";
     out += "    {\n      \"number\": " + std::to_string(h.number) + ",\n      \"profile\": " +
-           (h.profile.empty() ? std::string("null") : json_file_name(h.profile)) + ",\n      \"points_file\": " +
-           json_file_name(h.points_file) + ",\n      \"ticks_file\": " + json_file_name(h.ticks_file) + "\n    }";
+           (h.profile.empty() ? std::string("null") : json_file_name(h.profile, plan.code_page)) + ",\n      \"points_file\": " +
+           json_file_name(h.points_file, plan.code_page) + ",\n      \"ticks_file\": " + json_file_name(h.ticks_file, plan.code_page) + "\n    }";
   }
   out += plan.histograms.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;
@@ -207,15 +210,15 @@ std::string export_plan_json(const ExportPlan& plan) {
 std::vector<std::string> export_experiment(const ExportRequest& request) {
   const std::string expnam(cut_experiment_name(request.word));
   NameBuffer experiment_name = file_name(expnam, ".exp");
-  InputFile file = open_experiment(experiment_name);
+  InputFile file = open_experiment(experiment_name, request.code_page);
   const Experiment experiment = read_experiment(file, ExperimentRecords::kAll);
   file.close();
   const ExportPlan plan = plan_with(request, expnam, experiment_name.data(), experiment.types);
-  if (const fs::path folder = fs::path(plan.summary).parent_path(); !folder.empty()) {
+  if (const fs::path folder = native_path(plan.summary, request.code_page).parent_path(); !folder.empty()) {
     std::error_code error;  // a folder that cannot be made fails at the first file
     fs::create_directories(folder, error);
   }
-  OutputSet outputs;
+  OutputSet outputs(request.code_page);
   // The per-histogram work differs from trov's on purpose: trov writes each
   // histogram's pair of text files in place and keeps the histograms done
   // before a failure, as it always has; an export is binary LF files that
@@ -225,7 +228,7 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
   std::vector<HistogramJob> jobs;
   for (const PlannedHistogram& planned : plan.histograms) {
     NameBuffer profile_name = histogram_file_name(expnam, 'p', planned.number);
-    InputFile profile = open_profile(profile_name);
+    InputFile profile = open_profile(profile_name, request.code_page);
     OutputFile& points = outputs.create(planned.points_file);
     OutputFile& ticks = outputs.create(planned.ticks_file);
     jobs.push_back({&experiment.histograms[static_cast<std::size_t>(planned.number - 1)], std::move(profile), &points,
@@ -238,8 +241,11 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
     if (jobs[i].error) std::rethrow_exception(jobs[i].error);  // the first in histogram order
     written.push_back(jobs[i].points->name());
     written.push_back(jobs[i].ticks->name());
-    exported.push_back({jobs[i].histogram, fs::path(plan.histograms[i].points_file).filename().string(),
-                        fs::path(plan.histograms[i].ticks_file).filename().string(), jobs[i].counts});
+    auto file_part = [&](const std::string& path) {
+      return path_text(native_path(path, request.code_page).filename(), request.code_page);
+    };
+    exported.push_back({jobs[i].histogram, file_part(plan.histograms[i].points_file),
+                        file_part(plan.histograms[i].ticks_file), jobs[i].counts});
   }
   // The summary describes every powder histogram, exported this time or not.
   std::vector<ExportedHistogram> described;

@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "common/file_handle.h"
+
 namespace trov {
 
 struct ExportRequest {
   std::string word;          // the experiment as typed: EXPNAM, with folders or an extension if need be
   std::string folder;        // where the files go; empty: beside the experiment
   std::set<int> histograms;  // empty: every powder histogram
+  CodePage code_page;        // of the names' bytes (file_handle.h): the command line's
 };
 
 // Real experiment files are a few MB at most; more is a device or a pipe that
@@ -26,6 +29,7 @@ struct PlannedHistogram {
   std::string points_file, ticks_file;
 };
 struct ExportPlan {
+  CodePage code_page = kAnsiCodePage;  // of every name here
   std::string experiment;  // the experiment file found
   std::string summary;
   std::vector<PlannedHistogram> histograms;  // those of the request, in order
