@@ -50,6 +50,10 @@ class Reading(unittest.TestCase):
             (good.encode() + b"1,2\xe9,3,4,1\n", "line 2 holds"),
             (b"x,\xff\n", "its header is not UTF-8"),
             (good, "p.csv has no points"),
+            (good + "1,2,3,4,1\n\n1,2,3,4,1\n", "line 3 holds ''"),
+            # A line with no end is never held whole, however long.
+            (good + "1,2,3,4,1\n" + "1" * 5_000_000, "line 3 is longer than any line it writes"),
+            (good + "1,2,3,4,1\n" * 300_000 + "1,2,3", "its last line, 300002, is cut short"),
         ]
         for text, message in cases:
             with self.assertRaises(PlotError) as caught:
@@ -57,9 +61,29 @@ class Reading(unittest.TestCase):
             self.assertIn(message, str(caught.exception))
             self.assertIn("p.csv", str(caught.exception))
 
+    def test_rows_read_a_block_at_a_time_are_all_there_in_order(self):
+        rows = 300_000  # several blocks, cut anywhere in a line
+        path = write("p.csv", "x,observed,calculated,difference,fitted\n" +
+                     "".join("%d.5,%d,3,4,1\n" % (i, i) for i in range(rows)))
+        for known in (None, rows):
+            columns = read_points(path, known)[1]
+            self.assertTrue(np.array_equal(columns["observed"], np.arange(rows)))
+            self.assertTrue(np.array_equal(columns["x"], np.arange(rows) + 0.5))
+
     def test_a_points_file_with_other_rows_than_its_summary_names_is_refused(self):
         path = write("p.csv", "x,observed,calculated,difference,fitted\n1,2,3,4,1\n5,6,7,8,1\n")
         self.assertEqual(list(read_points(path, 2)[1]["observed"]), [2, 6])
+        # A summary edited along with its file: refused before the array is
+        # made or the file is read.
+        long_line = "x,observed,calculated,difference,fitted\n" + "1" * 10_000 + "\n"  # 10,041 bytes
+        for rows, message in ((10**9, "too few bytes for 1000000000 rows"), (0, "10041 bytes for 0 rows")):
+            with self.assertRaises(PlotError) as caught:
+                read_points(write("p.csv", long_line), rows)
+            self.assertIn(message, str(caught.exception))
+        with self.assertRaises(PlotError) as caught:
+            read_ticks(write("t.csv", "position,marker,phase\n1,1," + "x" * 9000 + "\n"), 3)
+        self.assertIn("line 2 is longer than any line it writes", str(caught.exception))
+        path = write("p.csv", "x,observed,calculated,difference,fitted\n1,2,3,4,1\n5,6,7,8,1\n")
         for rows in (1, 3):
             with self.assertRaises(PlotError) as caught:
                 read_points(path, rows)

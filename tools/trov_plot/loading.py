@@ -1,54 +1,77 @@
 """trov-export's CSV files read by column name into arrays: the points with numpy's parser a block at a time, the ticks with csv (quoted phase names)."""
 import csv
 import io
-import itertools
+import os
 
 from .errors import PlotError
 from .export import regular_file_size
 
-# Lines parsed at once: the file's text is held a block at a time, the
+# Bytes parsed at once: the file's text is held a block at a time, the
 # values in one array per column.
-BLOCK_LINES = 20_000
+BLOCK_BYTES = 1 << 21
 POINT_COLUMNS = ("observed", "calculated", "difference", "fitted")
 TICK_COLUMNS = ("marker", "phase")
+# Longer than any line trov-export writes: a points row is a dozen shortest
+# decimals (about 300 bytes at most), a ticks row a phase name of one record
+# (80 characters, quoted, in UTF-8: under 600 bytes). Lines are read no
+# longer than this, so that a hostile file costs no more memory than a real one.
+MAX_LINE_BYTES = 4096
 
 
 def not_trov_export(path, why):
     return PlotError("%s is not a file trov-export writes: %s" % (path, why))
 
 
-def parse_block(path, lines, first_number, width):
-    """Lines of numbers, empty fields read as nan, into an array of width columns."""
+def parse_block(path, text, first_number, width):
+    """Whole lines of numbers, empty fields read as nan, into an array of
+    width columns and a row per line."""
     import numpy as np
-    text = b"".join(lines)
+    lines = text.count(b"\n")
     # An empty field (no d where a point has none, no sigma where the weight
     # is not positive) becomes nan; two passes leave no ",," behind.
-    text = text.replace(b",,", b",nan,").replace(b",,", b",nan,").replace(b",\n", b",nan\n")
+    filled = text.replace(b",,", b",nan,").replace(b",,", b",nan,").replace(b",\n", b",nan\n")
     try:
-        values = np.loadtxt(io.StringIO(text.decode("ascii")), delimiter=",", dtype=float, ndmin=2, comments=None)
+        values = np.loadtxt(io.StringIO(filled.decode("ascii")), delimiter=",", dtype=float, ndmin=2, comments=None)
     except (ValueError, UnicodeDecodeError):
         values = None
-    if values is None or values.shape[1] != width:
+    if values is None or values.shape != (lines, width):
         # The slow way, only to name the line at fault.
-        for number, line in enumerate(lines, start=first_number):
-            fields = line.rstrip(b"\n").split(b",")
+        for number, line in enumerate(text.split(b"\n")[:lines], start=first_number):
+            fields = line.split(b",")
             try:
                 ok = len(fields) == width and [float(f) for f in fields if f] is not None
             except ValueError:
                 ok = False
             if not ok:
                 raise not_trov_export(path, "line %d holds %r" % (number, line[:60].decode("utf-8", "replace")))
-        raise not_trov_export(path, "lines %d to %d" % (first_number, first_number + len(lines) - 1))
+        raise not_trov_export(path, "lines %d to %d" % (first_number, first_number + lines - 1))
     return values
 
 
-def open_regular(path, **how):
-    """open() of a regular file only: a pipe would hold the reader for ever."""
-    regular_file_size(path)
+def open_regular(path, rows=None, **how):
+    """open() of a regular file only: a pipe would hold the reader for ever.
+    rows, when known from the summary, bounds the file's size before any of
+    it is read."""
+    size = regular_file_size(path)
+    if rows is not None and size > (rows + 1) * MAX_LINE_BYTES:
+        raise not_trov_export(path, "%d bytes for %d rows" % (size, rows))
     try:
         return open(path, **how)
     except OSError as error:
         raise PlotError("cannot open %s: %s; run trov-export first" % (path, error.strerror or error))
+
+
+def bounded_lines(f, path):
+    """The lines of f, each read no longer than MAX_LINE_BYTES."""
+    number = 1
+    while True:
+        line = f.readline(MAX_LINE_BYTES + 1)
+        if not line:
+            return
+        if len(line) > MAX_LINE_BYTES:
+            raise not_trov_export(path, "line %d is longer than any line it writes" % number)
+        yield line
+        number += 1
 
 
 def check_rows(path, found, rows):
@@ -62,9 +85,8 @@ def read_points(path, rows=None):
     known from the summary, is checked, and sizes the one array the values
     are read into (no copy of them all is ever made)."""
     import numpy as np
-    f = open_regular(path, mode="rb")
-    with f:
-        first = f.readline()
+    with open_regular(path, rows, mode="rb") as f:
+        first = f.readline(MAX_LINE_BYTES + 1)
         try:
             header = first.decode("utf-8").rstrip("\n").split(",")
         except UnicodeDecodeError:
@@ -72,24 +94,35 @@ def read_points(path, rows=None):
         missing = [name for name in POINT_COLUMNS if name not in header]
         if not first.endswith(b"\n") or missing:
             raise not_trov_export(path, "no %s column" % ", ".join(missing or ["header"]))
+        # Every row holds at least its commas and line end: a summary that
+        # names more rows than that would size the array past any file.
+        if rows is not None and rows * len(header) > os.fstat(f.fileno()).st_size - len(first):
+            raise not_trov_export(path, "too few bytes for %d rows" % rows)
         # A row per column: each column one contiguous array, so that the
         # figure's arithmetic on one column never walks the whole table.
         values = np.empty((len(header), rows)) if rows is not None else None
-        blocks, number = [], 2
+        blocks, number, rest = [], 2, b""
         while True:
-            lines = list(itertools.islice(f, BLOCK_LINES))
-            if not lines:
+            chunk = f.read(BLOCK_BYTES)
+            if not chunk:
                 break
-            if not lines[-1].endswith(b"\n"):
-                raise not_trov_export(path, "its last line, %d, is cut short" % (number + len(lines) - 1))
-            block = parse_block(path, lines, number, len(header))
+            text = rest + chunk
+            end = text.rfind(b"\n") + 1
+            text, rest = text[:end], text[end:]
+            if len(rest) > MAX_LINE_BYTES:
+                raise not_trov_export(path, "line %d is longer than any line it writes" % (number + text.count(b"\n")))
+            if not text:
+                continue
+            block = parse_block(path, text, number, len(header))
             if values is None:
                 blocks.append(block)
             elif number - 2 + len(block) > rows:
                 check_rows(path, number - 2 + len(block), rows)  # more than the summary names: refused
             else:
                 values[:, number - 2:number - 2 + len(block)] = block.T
-            number += len(lines)
+            number += len(block)
+        if rest:
+            raise not_trov_export(path, "its last line, %d, is cut short" % number)
     check_rows(path, number - 2, rows)
     if number == 2:
         raise PlotError("%s has no points: nothing to draw" % path)
@@ -102,8 +135,8 @@ def read_ticks(path, expected_rows=None):
     """A ticks CSV file: its header and its rows, by column name: position
     (the first column), d (or None), marker, phase, fitted (1 where absent)."""
     try:
-        with open_regular(path, newline="", encoding="utf-8") as f:
-            rows = list(csv.reader(f, strict=True))
+        with open_regular(path, expected_rows, newline="", encoding="utf-8") as f:
+            rows = list(csv.reader(bounded_lines(f, path), strict=True))
     except OSError as error:
         raise PlotError("cannot read %s: %s" % (path, error.strerror or error))
     except UnicodeDecodeError:
