@@ -180,7 +180,7 @@ EMSCRIPTEN_KEEPALIVE int trov_web_summary(const char* expnam) {
     const trov::Experiment info = read_whole_experiment(expnam, name);
     std::vector<trov::ExportedHistogram> described;
     for (const trov::HistogramInfo& h : info.histograms) {
-      if (h.type.is_powder()) described.push_back({&h, "", ""});
+      if (h.type.is_powder()) described.push_back({&h, "", "", {}});
     }
     return trov::experiment_json(info, described);
   });
