@@ -11,6 +11,7 @@ install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Its package, where the launcher looks for it: ../share/trov/python.
 install(DIRECTORY tools/trov_plot DESTINATION ${CMAKE_INSTALL_DATADIR}/trov/python FILES_MATCHING PATTERN "*.py"
         PATTERN __pycache__ EXCLUDE)
+install(FILES src/figure/figure_style.json DESTINATION ${CMAKE_INSTALL_DATADIR}/trov/python/trov_plot)
 # The README as it ships: links only to what ships beside it (formats.md,
 # LICENSE); the picture and the developers' guide stay in the source tree.
 file(READ README.md readme)
@@ -66,6 +67,7 @@ if(WIN32)
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(DIRECTORY tools/trov_plot DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL
           FILES_MATCHING PATTERN "*.py" PATTERN __pycache__ EXCLUDE)
+  install(FILES src/figure/figure_style.json DESTINATION trov_plot COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
           DESTINATION sample COMPONENT windows_zip EXCLUDE_FROM_ALL)
   if(TROV_WEB_PAGE)

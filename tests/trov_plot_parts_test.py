@@ -13,11 +13,13 @@ from trov_plot.errors import PlotError, UsageError  # noqa: E402
 from trov_plot.figure import fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
 from trov_plot.export import read_summary  # noqa: E402
 from trov_plot.loading import check_drawable, read_points, read_ticks  # noqa: E402
+from trov_plot.style import STYLE, axis_label, chi2_text, phase_colour, short_name, statistics_lines  # noqa: E402
 
 SCRATCH = os.environ.get("TROV_SCRATCH", "/tmp/trov_plot_parts_test")
 
 
 def write(name, data):
+    os.makedirs(SCRATCH, exist_ok=True)
     path = os.path.join(SCRATCH, name)
     with open(path, "wb") as f:
         f.write(data if isinstance(data, bytes) else data.encode("utf-8"))
@@ -167,6 +169,29 @@ class Drawing(unittest.TestCase):
         few = np.arange(100.0)
         self.assertIs(thin_line(few, few, 0, 99, 500)[0], few)
 
+    def test_curves_break_at_points_left_out_of_the_fit(self):
+        from trov_plot.figure import Style, draw_figure
+        from trov_plot.loading import Histogram
+        rows = "".join("%g,%g,%g,%g,%g,%d\n" % (x, 10 + x, 9 + x, 1, 1, 0 if 30 <= x < 40 else 1) for x in range(100))
+        points = write("h.csv", "2theta (deg),observed,calculated,difference,difference/sigma,fitted\n" + rows)
+        ticks = write("h_ticks.csv", "2theta (deg),marker,phase,fitted\n50,1,Si,1\n")
+        hist = Histogram(1, {"number": 1, "position_unit": "deg"}, points, ticks)
+        figure = draw_figure([hist], {}, Style(delta_sigma=True, diff_panel=True))
+        for ax in figure.axes:
+            for line in ax.get_lines():
+                x, y = np.asarray(line.get_xdata(), float), np.asarray(line.get_ydata(), float)
+                if x.size < 50:
+                    continue  # zero lines, legend samples
+                if line.get_linestyle() == "None":  # the observed points: every one drawn
+                    self.assertTrue(np.isfinite(y[(x >= 30) & (x < 40)]).all())
+                    continue
+                # No segment joins a point before the excluded run to one after it.
+                finite = np.isfinite(y)
+                joined = finite[:-1] & finite[1:]
+                self.assertFalse((joined & (x[:-1] < 30) & (x[1:] >= 30)).any(), line.get_label())
+                self.assertFalse(finite[(x >= 30) & (x < 40)].any(), line.get_label())
+                self.assertTrue(finite[(x < 30) | (x >= 40)].all(), line.get_label())
+
     def test_markers_are_one_per_pixel(self):
         x = np.repeat(np.arange(1000.0), 3)
         y = np.tile([0.0, 0.01, 5.0], 1000)
@@ -193,6 +218,35 @@ class Drawing(unittest.TestCase):
                          [5, 2, 8, 8])
         self.assertEqual([len(g) for g in stack_groups(list(range(32)), True, 5)], [5, 5, 5, 5, 5, 5, 2])
         self.assertEqual(len(stack_groups(list(range(3)), False, 5)), 3)
+
+
+class SharedRules(unittest.TestCase):
+    """The page's parts test holds its renderer to the same fixture."""
+
+    def test_the_figures_words_and_colours_are_the_pages(self):
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "figure_rules.json"),
+                  encoding="utf-8") as f:
+            rules = json.load(f)
+        for value, text in rules["chi2"]:
+            self.assertEqual(chi2_text(value), text, value)
+        for case in rules["statistics"]:
+            self.assertEqual(statistics_lines(case["statistics"], case.get("reduced_chi2")), case["lines"])
+        for name, short in rules["names"]:
+            self.assertEqual(short_name(name), short, repr(name))
+        for marker, line, text in rules["phase_colours"]:
+            self.assertEqual((phase_colour(marker), phase_colour(marker, text=True)), (line, text), marker)
+        for axis, unit, label in rules["axis_labels"]:
+            self.assertEqual(axis_label(axis, unit), label, (axis, unit))
+
+    def test_every_phase_name_meets_four_and_a_half_to_one_on_white(self):
+        def luminance(colour):
+            channels = [int(colour[i:i + 2], 16) / 255 for i in (1, 3, 5)]
+            linear = [c / 12.92 if c <= 0.03928 else ((c + 0.055) / 1.055) ** 2.4 for c in channels]
+            return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
+        texts = [p["text"] for p in STYLE["phases"]]
+        for colour in texts:
+            self.assertGreaterEqual(1.05 / (luminance(colour) + 0.05), 4.5, colour)
+        self.assertEqual(len(set(p["line"] for p in STYLE["phases"])), len(STYLE["phases"]))
 
 
 class CommandLine(unittest.TestCase):

@@ -6,6 +6,8 @@ import { group_experiments, stored_name } from '../../src/apps/web/page/experime
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
+import { axis_label, chi2_text, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
+import RULES from '../data/figure_rules.json' with { type: 'json' };
 
 test('dropped files are sorted into experiments whatever their case, folder by folder', () => {
   const entries = ['run2/garnet.exp', 'run2/GARNET.P01', 'run2/Garnet.p03', 'GARNET.EXP', 'garnet.p02', 'notes.txt',
@@ -17,6 +19,16 @@ test('dropped files are sorted into experiments whatever their case, folder by f
     ['run2', 'GARNET', 'run2/GARNET.EXP', [1, 3]],
   ]);
   assert.equal(stored_name('müller.v2', '.P01'), 'MüLLER.V2.P01');
+});
+
+test('the figure\'s words and colours are trov-plot\'s, case by case of the shared fixture', () => {
+  for (const [value, text] of RULES.chi2) assert.equal(chi2_text(value), text, `χ² ${value}`);
+  for (const c of RULES.statistics) assert.deepEqual(statistics_lines(c.statistics, c.reduced_chi2), c.lines);
+  for (const [name, short] of RULES.names) assert.equal(short_name(name), short, JSON.stringify(name));
+  for (const [marker, line, text] of RULES.phase_colours) {
+    assert.deepEqual([phase_colour(marker), phase_colour(marker, true)], [line, text], `marker ${marker}`);
+  }
+  for (const [axis, unit, label] of RULES.axis_labels) assert.equal(axis_label(axis, unit), label, `${axis} ${unit}`);
 });
 
 test('CR LF line ends are those of trov on Windows: one CR before every LF', () => {
@@ -78,4 +90,28 @@ test('the SVG figure keeps its words as text, escaped, and draws what IEEE value
   const big = svg_painter(800, 500, 'big');
   draw_figure(big, data_of(many), { axis: 'position', range: [0, 1e6 - 1] }, { width: 800, height: 500 });
   assert.ok(big.svg().length < 400000);
+});
+
+test('the SVG file holds no character XML forbids, whatever a name or title holds', () => {
+  const data = data_of([[10, 5, 5, 1], [11, 6, 6, 1]], [[10.5, 1]]);
+  data.phases = [{ marker: 1, name: 'form\ffeed\u001b[1m' }];
+  const painter = svg_painter(800, 500, 'title\f with \ud800 a lone half');
+  draw_figure(painter, data, { axis: 'position', range: [10, 11] }, { width: 800, height: 500 });
+  const svg = painter.svg();
+  assert.ok(!/[\x00-\x08\x0b\x0c\x0e-\x1f]|[\ud800-\udfff]/.test(svg));
+  assert.ok(svg.includes('>form feed [1m</text>') && svg.includes('<title>title\ufffd with \ufffd a lone half</title>'));
+});
+
+test('curves break at points left out of the fit, drawn point by point or a column at a time', () => {
+  const calculated_lines = (rows) => {
+    const painter = svg_painter(800, 500, 't');
+    const x = rows.map((r) => r[0]);
+    draw_figure(painter, data_of(rows), { axis: 'position', range: [Math.min(...x), Math.max(...x)] }, { width: 800, height: 500 });
+    return painter.svg().split('\n').filter((line) => line.startsWith('<polyline') && line.includes('stroke="#0072B2"')).length;
+  };
+  const few = [[10, 5, 5, 1], [11, 6, 6, 1], [12, 7, 7, 0], [13, 8, 8, 0], [14, 9, 9, 1], [15, 9, 9, 1]];
+  assert.equal(calculated_lines(few), 2);
+  assert.equal(calculated_lines(few.map((r) => [r[0], r[1], r[2], 1])), 1);
+  const many = Array.from({ length: 100000 }, (_, i) => [i, Math.sin(i / 1000), Math.cos(i / 1000), i >= 20000 && i < 30000 ? 0 : 1]);
+  assert.equal(calculated_lines(many), 2);
 });

@@ -3,13 +3,10 @@ import math
 from dataclasses import dataclass, field
 
 from .errors import PlotError
+from .style import COLOURS, axis_label, display_name, phase_colour, short_name, statistics_lines
 
-# Okabe and Ito's colour-blind-safe palette: observed black, calculated blue,
-# the phases the other colours (no red/green pair anywhere).
-OBSERVED, CALCULATED, DIFFERENCE, BACKGROUND = "#000000", "#0072B2", "#555555", "#999999"
-ZERO_LINE, EXCLUDED = "#777777", "#e8e8e8"
-PHASE_COLOURS = ["#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9", "#F0E442", "#000000"]
-MAX_LABEL = 20
+OBSERVED, CALCULATED, DIFFERENCE = COLOURS["observed"], COLOURS["calculated"], COLOURS["difference"]
+BACKGROUND, ZERO_LINE, EXCLUDED = COLOURS["background"], COLOURS["zero"], COLOURS["excluded"]
 # Behind the corner texts, so that a peak under them does not cross the letters.
 CORNER_BOX = {"facecolor": "white", "edgecolor": "none", "alpha": 0.8, "pad": 1.0}
 # The share of the figure's width the curves take (the rest: the intensity
@@ -49,25 +46,18 @@ class Style:
     title: str = None
 
 
-def short_name(name):
-    """A phase name that fits the left margin: long ones end in an ellipsis
-    (the whole names are in the legend and the file's description)."""
-    return name if len(name) <= MAX_LABEL else name[:MAX_LABEL - 1].rstrip() + "…"
-
-
 def x_values(hist, axis):
     """The points' x, the ticks' x and the label of the axis asked for."""
     if axis == "position":
-        return hist.position, hist.tick_position, hist.position_label.replace("2theta (deg)", "2θ (°)") \
-            .replace("TOF (us)", "Time of flight (µs)").replace("energy (keV)", "Energy (keV)")
+        return hist.position, hist.tick_position, axis_label("position", hist.info.get("position_unit"))
     if hist.d is None:
         raise PlotError("histogram %02d: the experiment gives no instrument constants, so no %s axis"
                         % (hist.number, "d" if axis == "d" else "Q"))
     if axis == "d":
-        return hist.d, hist.tick_d, "d (Å)"
+        return hist.d, hist.tick_d, axis_label("d")
     import numpy as np
     with np.errstate(divide="ignore", invalid="ignore"):
-        return hist.q, 2 * math.pi / hist.tick_d, "Q (Å⁻¹)"
+        return hist.q, 2 * math.pi / hist.tick_d, axis_label("q")
 
 
 def signed_sqrt(y):
@@ -220,13 +210,12 @@ def draw_tick_rows(ax, ticks_x, markers, names, keep=None):
     phases = sorted(names)
     for row, n in enumerate(reversed(phases)):
         at = ticks_x[(markers == n) & (keep if keep is not None else True)]
-        ax.vlines(at[np.isfinite(at)], row + 0.15, row + 0.85, color=PHASE_COLOURS[(n - 1) % len(PHASE_COLOURS)],
-                  linewidth=0.5)
+        ax.vlines(at[np.isfinite(at)], row + 0.15, row + 0.85, color=phase_colour(n), linewidth=0.5)
     ax.set_ylim(0, max(len(phases), 1))
     ax.set_yticks([row + 0.5 for row in range(len(phases))])
     ax.set_yticklabels([short_name(names[n]) for n in reversed(phases)])
     for label, n in zip(ax.get_yticklabels(), reversed(phases)):
-        label.set_color(PHASE_COLOURS[(n - 1) % len(PHASE_COLOURS)])
+        label.set_color(phase_colour(n, text=True))
     ax.tick_params(axis="y", length=0)
 
 
@@ -241,15 +230,15 @@ def draw_panel(ax, x, y, ylabel):
 
 
 def statistics_text(info, summary):
-    stats = info.get("statistics") or {}
-    parts = []
-    if isinstance(stats.get("wRp"), (int, float)):
-        parts.append("wRp = %.2f%%" % (100 * stats["wRp"]))
-    if isinstance(stats.get("Rp"), (int, float)):
-        parts.append("Rp = %.2f%%" % (100 * stats["Rp"]))
-    if isinstance(summary.get("reduced_chi2"), (int, float)):
-        parts.append("χ² = %.3g" % summary["reduced_chi2"])
-    return "\n".join(parts)
+    """The histogram's own fit statistics, a line each."""
+    return "\n".join(statistics_lines(info.get("statistics") or {}, summary.get("reduced_chi2")))
+
+
+def fitted_only(x, y, fitted):
+    """y where a point was fitted and nan elsewhere, so that a curve breaks
+    at excluded points rather than crossing them in a straight line."""
+    import numpy as np
+    return x, np.where(fitted, y, np.nan)
 
 
 # --- a histogram, a figure -------------------------------------------------------------
@@ -299,26 +288,26 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     else:
         marks_x, marks_y = thin_markers(x[shown], observed[shown], xlim, (bottom, top), (width_px, height_px))
     draw_observed(curves, marks_x, marks_y, marker_style(points_per_mm))
-    draw_curve(curves, *thin_line(x[fitted], calculated[fitted], xlim[0], xlim[1], width_px), CALCULATED, 0.7,
+    draw_curve(curves, *thin_line(*fitted_only(x, calculated, hist.fitted), xlim[0], xlim[1], width_px), CALCULATED, 0.7,
                label="Calculated")
     if style.background and background is not None:
         draw_curve(curves, *thin_line(x[keep], background[keep], xlim[0], xlim[1], width_px), BACKGROUND, 0.5,
                    label="Background", dashed=True)
     shade_excluded(axes, excluded_runs(x, keep & ~hist.fitted))
     if offset is not None:
-        dx, dy = thin_line(x[fitted], difference[fitted] + offset, xlim[0], xlim[1], width_px)
+        dx, dy = thin_line(*fitted_only(x, difference + offset, hist.fitted), xlim[0], xlim[1], width_px)
         draw_curve(curves, dx, dy, DIFFERENCE, 0.5, label="Difference")
         curves.axhline(offset, color=ZERO_LINE, linewidth=0.4)
     else:
         residual = figure.add_subplot(sub[2], sharex=curves)
-        draw_panel(residual, *thin_line(x[fitted], difference[fitted], xlim[0], xlim[1], width_px), "Obs − calc")
+        draw_panel(residual, *thin_line(*fitted_only(x, difference, hist.fitted), xlim[0], xlim[1], width_px), "Obs − calc")
         residual.lines[0].set_label("Difference")
         axes.append(residual)
     if style.delta_sigma:
         if hist.delta_sigma is None:
             raise PlotError("histogram %02d: its CSV file has no difference/sigma column" % hist.number)
         panel = figure.add_subplot(sub[len(axes)], sharex=curves)
-        draw_panel(panel, *thin_line(x[fitted], hist.delta_sigma[fitted], xlim[0], xlim[1], width_px), "Δ/σ")
+        draw_panel(panel, *thin_line(*fitted_only(x, hist.delta_sigma, hist.fitted), xlim[0], xlim[1], width_px), "Δ/σ")
         axes.append(panel)
 
     for low, high, factor in style.zoom:
@@ -367,7 +356,7 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
                     bbox=CORNER_BOX).set_in_layout(False)
     if stacked:
         room = int(style.width_mm / (3.5 if stats else 1.9))  # characters of 8 pt text beside the statistics
-        name = "%d · %s" % (hist.number, hist.info.get("name") or "histogram %d" % hist.number)
+        name = "%d · %s" % (hist.number, display_name(hist.info.get("name") or "") or "histogram %d" % hist.number)
         name = name if len(name) <= room else name[:room - 1].rstrip() + "…"
         curves.text(0.02, 0.95, name, transform=curves.transAxes, ha="left", va="top",
                     bbox=CORNER_BOX).set_in_layout(False)

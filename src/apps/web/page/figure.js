@@ -8,21 +8,7 @@
 // and last value that falls in it, which draws the same picture as every
 // point would, in a pass over the arrays.
 
-export const COLOURS = {
-  observed: '#000000',
-  calculated: '#0072B2',
-  difference: '#555555',
-  zero: '#777777',
-  excluded: '#e8e8e8',
-  axes: '#333333',
-};
-// Okabe and Ito's colour-blind-safe palette, as trov-plot's phases use it.
-export const PHASE_COLOURS = ['#D55E00', '#009E73', '#CC79A7', '#E69F00', '#56B4E9', '#F0E442', '#000000'];
-export const phase_colour = (marker) => PHASE_COLOURS[(marker - 1) % PHASE_COLOURS.length];
-
-const MAX_LABEL = 20;
-// A phase name that fits the left margin; the whole name is in the list above the figure.
-export const short_name = (name) => (name.length <= MAX_LABEL ? name : `${name.slice(0, MAX_LABEL - 1).trimEnd()}…`);
+import { COLOURS, phase_colour, short_name } from './figure_style.js';
 
 // The figure's parts in CSS pixels: margins for the tick labels and the
 // legend, one row of ticks per phase.
@@ -89,15 +75,21 @@ export function excluded_runs(x, fitted) {
 
 // Per column of pixels: the first, lowest, highest and last value of the
 // points whose x falls in it, in point order; columns without points have
-// count 0. only: a mask of the points to take (the fitted ones), or null.
+// count 0. only: a mask of the points to take (the fitted ones), or null;
+// a column with a point left out (breaks) ends a line there.
 function reduce_columns(x, y, only, to_column, columns) {
   const first = new Float64Array(columns);
   const low = new Float64Array(columns).fill(Infinity);
   const high = new Float64Array(columns).fill(-Infinity);
   const last = new Float64Array(columns);
   const count = new Uint32Array(columns);
+  const breaks = new Uint8Array(columns);
   for (let i = 0; i < x.length; ++i) {
-    if (only && !only[i]) continue;
+    if (only && !only[i]) {
+      const c = to_column(x[i]);
+      if (c >= 0 && c < columns) breaks[c | 0] = 1;
+      continue;
+    }
     const v = y[i];
     if (!Number.isFinite(v)) continue;
     const c = to_column(x[i]);
@@ -108,7 +100,7 @@ function reduce_columns(x, y, only, to_column, columns) {
     if (v > high[k]) high[k] = v;
     last[k] = v;
   }
-  return { first, low, high, last, count };
+  return { first, low, high, last, count, breaks };
 }
 
 // What the view shows: the points within range, counted, and the y limits
@@ -210,26 +202,37 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     }
     painter.segments(segments, COLOURS.observed, 1 / oversample);
   }
+  // A curve over the fitted points, broken where points were left out of
+  // the fit: no straight line is drawn across an excluded region.
   const line = (values, offset, colour, width) => {
-    const points = [];
+    const pieces = [[]];
+    const end_piece = () => {
+      if (pieces[pieces.length - 1].length > 0) pieces.push([]);
+    };
     if (exact) {
-      for (let i = 0; i < x.length; ++i) {
-        if (data.fitted[i] && x[i] >= lo && x[i] <= hi && Number.isFinite(values[i])) points.push(px(x[i]), py(values[i] + offset));
+      const [before, after] = edge_indices(x, values, data.fitted, lo, hi);
+      const order = [];
+      if (before >= 0) order.push(before);
+      for (let i = 0; i < x.length; ++i) if (x[i] >= lo && x[i] <= hi) order.push(i);
+      if (after >= 0) order.push(after);
+      for (const i of order) {
+        if (!data.fitted[i]) end_piece();
+        else if (Number.isFinite(values[i])) pieces[pieces.length - 1].push(px(x[i]), py(values[i] + offset));
       }
-      // A point just outside each end carries the line to the edge.
-      painter.polyline(edge_points(x, values, data.fitted, lo, hi, px, (v) => py(v + offset), points), colour, width);
-      return;
+    } else {
+      const r = reduce_columns(x, values, data.fitted, to_column, columns);
+      const ascending = !descending_axis(x);
+      for (let k = 0; k < columns; ++k) {
+        const c = ascending ? k : columns - 1 - k;
+        if (r.breaks[c] && r.count[c] === 0) end_piece();
+        if (r.count[c] === 0) continue;
+        const cx = column_x(c);
+        const piece = pieces[pieces.length - 1];
+        piece.push(cx, py(r.first[c] + offset));
+        if (r.count[c] > 1) piece.push(cx, py(r.low[c] + offset), cx, py(r.high[c] + offset), cx, py(r.last[c] + offset));
+      }
     }
-    const r = reduce_columns(x, values, data.fitted, to_column, columns);
-    const ascending = !descending_axis(x);
-    for (let k = 0; k < columns; ++k) {
-      const c = ascending ? k : columns - 1 - k;
-      if (r.count[c] === 0) continue;
-      const cx = column_x(c);
-      points.push(cx, py(r.first[c] + offset));
-      if (r.count[c] > 1) points.push(cx, py(r.low[c] + offset), cx, py(r.high[c] + offset), cx, py(r.last[c] + offset));
-    }
-    painter.polyline(points, colour, width);
+    for (const piece of pieces) painter.polyline(piece, colour, width);
   };
   line(data.calculated, 0, COLOURS.calculated, 1.1);
   if (limits.offset !== null) {
@@ -272,22 +275,19 @@ function descending_axis(x) {
   return false;
 }
 
-// The exact line's points, with the fitted neighbour just outside each end of
-// the range added, so that a zoomed line runs to the frame.
-function edge_points(x, values, fitted, lo, hi, px, py, inside) {
+// The fitted points just outside each end of the range (-1 where none is),
+// so that a zoomed line runs to the frame.
+function edge_indices(x, values, fitted, lo, hi) {
   let before = -1;
   let after = -1;
   const ascending = !descending_axis(x);
   for (let i = 0; i < x.length; ++i) {
-    if (!fitted[i] || !Number.isFinite(values[i]) || !Number.isFinite(x[i])) continue;
+    if (!Number.isFinite(values[i]) || !Number.isFinite(x[i])) continue;
     if (ascending ? x[i] < lo : x[i] > hi) before = i;
     if ((ascending ? x[i] > hi : x[i] < lo) && after < 0) after = i;
   }
-  const out = [];
-  if (before >= 0) out.push(px(x[before]), py(values[before]));
-  out.push(...inside);
-  if (after >= 0) out.push(px(x[after]), py(values[after]));
-  return out;
+  const fitted_or_none = (i) => (i >= 0 && fitted[i] ? i : -1);
+  return [fitted_or_none(before), fitted_or_none(after)];
 }
 
 function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
@@ -320,7 +320,7 @@ function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
   painter.text('Intensity', 14, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
   data.phases.forEach((phase, index) => {
     painter.text(short_name(phase.name), box.left - 6, ticks.top + (index + 0.5) * TICK_ROW,
-                 { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker), size: 11 });
+                 { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker, true), size: 11 });
   });
 }
 

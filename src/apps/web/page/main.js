@@ -7,6 +7,7 @@
 
 import { group_experiments } from './experiment_files.js';
 import { draw_figure } from './figure.js';
+import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
 import { canvas_painter, svg_painter } from './painters.js';
 import { is_plot_file, offered_bytes, on_windows, zip_of } from './downloads.js';
@@ -119,7 +120,11 @@ function histogram_section(run, h) {
     element('button', { type: 'button', onclick: () => view.reset() }, 'Reset'),
     readout);
   const phases = element('p', { class: 'phases' },
-    ...h.data.phases.map((p) => element('span', { class: `phase phase-${((p.marker - 1) % 7) + 1}` }, `${p.marker}: ${p.name}`)));
+    ...h.data.phases.map((p) => {
+      const name = element('span', { class: 'phase' }, `${p.marker}: ${display_name(p.name)}`);
+      name.style.color = phase_colour(p.marker, true);
+      return name;
+    }));
   const stem = `${run.stem}_${two(h.number)}`;
   const title = `${run.summary.title || run.stem}, histogram ${h.number}${name}`;
   const downloads = element('p', { class: 'downloads' },

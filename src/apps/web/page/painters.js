@@ -79,8 +79,13 @@ export function canvas_painter(context, scale = 1) {
   };
 }
 
+// Text as XML 1.0 holds it: markup escaped, and the characters it forbids
+// (control characters, lone surrogates, U+FFFE and U+FFFF), which would make
+// the file unreadable, shown as U+FFFD.
 const escape_xml = (text) =>
-  text.replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
+  text
+    .replace(/[\x00-\x08\x0b\x0c\x0e-\x1f\ufffe\uffff]|[\ud800-\udbff](?![\udc00-\udfff])|(?<![\ud800-\udbff])[\udc00-\udfff]/g, '\ufffd')
+    .replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);
 const n = (v) => (Math.round(v * 100) / 100).toString();
 
 // An SVG painter; svg() returns the document once the figure is drawn.

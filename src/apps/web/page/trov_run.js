@@ -2,11 +2,9 @@
 
 import { stored_name } from './experiment_files.js';
 import { excluded_runs } from './figure.js';
+import { axis_label, statistics_lines } from './figure_style.js';
 
 const TOO_LARGE = "These files are too large for this browser's memory";
-
-// The labels trov-plot gives each axis.
-const POSITION_LABEL = { deg: '2θ (°)', us: 'Time of flight (µs)', keV: 'Energy (keV)' };
 
 function message_of(trov) {
   return trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
@@ -58,15 +56,6 @@ function read_points(trov, stem, h) {
   }
 }
 
-function statistics_text(info, summary) {
-  const stats = info.statistics || {};
-  const parts = [];
-  if ('wRp' in stats) parts.push(`wRp = ${(100 * stats.wRp).toFixed(2)}%`);
-  if ('Rp' in stats) parts.push(`Rp = ${(100 * stats.Rp).toFixed(2)}%`);
-  if ('reduced_chi2' in summary) parts.push(`χ² = ${Number(summary.reduced_chi2.toPrecision(3))}`);
-  return parts.join('   ');
-}
-
 // What the figure of one histogram draws (figure.js).
 function figure_data(points, info, summary) {
   const markers = [...new Set(points.ticks.marker)].sort((a, b) => a - b);
@@ -74,8 +63,8 @@ function figure_data(points, info, summary) {
   const data = {
     ...points,
     phases: markers.map((marker) => ({ marker, name: phases_named[marker] || `phase ${marker}` })),
-    labels: { position: POSITION_LABEL[info.position_unit] || 'Position', d: 'd (Å)', q: 'Q (Å⁻¹)' },
-    statistics: statistics_text(info, summary),
+    labels: { position: axis_label('position', info.position_unit), d: axis_label('d'), q: axis_label('q') },
+    statistics: statistics_lines(info.statistics || {}, summary.reduced_chi2).join('   '),
     excluded: {},
   };
   for (const axis of Object.keys(points.x)) data.excluded[axis] = excluded_runs(points.x[axis], points.fitted);
