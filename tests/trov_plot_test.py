@@ -280,6 +280,15 @@ class PublishedExperiments(unittest.TestCase):
         self.assertGreaterEqual(len(set(labels)), 6, texts)  # x ticks of the shared axis and the intensities
         self.assertTrue(any("wRp = 4.66%" in t for t in texts), texts)
 
+    def test_the_histograms_whose_profiles_are_there_are_drawn_when_one_is_missing(self):
+        missing = os.path.join(self.folder, "missing")
+        os.makedirs(missing, exist_ok=True)
+        for name in ("NAC-2015A.EXP", "NAC-2015A.P01", "NAC-2015A.P03"):
+            shutil.copy(os.path.join(self.folder, name), missing)
+        run = subprocess.run([sys.executable, TOOL, "NAC-2015A"], cwd=missing, capture_output=True, text=True)
+        self.assertEqual((run.returncode, run.stdout.split()), (1, ["NAC-2015A_01.png", "NAC-2015A_03.png"]), run.stderr)
+        self.assertEqual(run.stderr, "trov-plot: histogram 02: Error opening NAC-2015A.P02; the other histograms were drawn\n")
+
     def test_thirty_two_banks_go_as_many_to_a_page_as_fit(self):
         run = self.plot("-o", "banks.pdf", "--stack", "TOF1A-H")
         self.assertEqual((run.returncode, run.stderr), (0, ""))

@@ -177,8 +177,10 @@ def stack_groups(histograms, stack, capacity):
     return [histograms[i:i + capacity] for i in range(0, len(histograms), capacity)]
 
 
-def run(argv):
-    options = parse_arguments(argv)
+def prepare(options):
+    """The figures' inputs: the summary, the experiment's name as the export
+    has it, the histograms grouped a figure each, and the message of each
+    histogram that could not be exported, by number."""
     summary, plan, numbers, failures = prepare_export(options.expnam, options.histograms)
     expnam = os.path.splitext(plan["summary"])[0]  # figures are named and placed as the export is
     if options.histograms and failures:
@@ -189,12 +191,14 @@ def run(argv):
     if options.stack and options.x == "position" and len({h.position_label for h in histograms}) > 1:
         raise UsageError("--stack of histograms with different axes needs --x d or --x q")
     groups = stack_groups(histograms, options.stack, stack_capacity(options.width_mm, options.height_mm))
+    return summary, expnam, groups, failures
 
-    import warnings
+
+def use_matplotlib():
+    """matplotlib set for print: its pyplot module."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    from matplotlib.backends.backend_pdf import PdfPages
     # Text stays text in SVG and PDF, so journals and editors can change it;
     # 8 pt and thin lines at the printed size.
     # Names and titles are text as typed: a "$" is a dollar, never mathematics.
@@ -206,6 +210,16 @@ def run(argv):
                                 "axes.linewidth": 0.5, "xtick.major.width": 0.5, "ytick.major.width": 0.5,
                                 "xtick.major.size": 2.5, "ytick.major.size": 2.5, "legend.fontsize": 7,
                                 "savefig.bbox": None})
+    return plt
+
+
+def run(argv):
+    options = parse_arguments(argv)
+    summary, expnam, groups, failures = prepare(options)
+
+    import warnings
+    plt = use_matplotlib()
+    from matplotlib.backends.backend_pdf import PdfPages
     kind, names = output_names(options, expnam, groups)
     phases = "phases: " + "; ".join("%s %s" % item for item in sorted(summary.get("phases", {}).items()))
     style = style_of(options)

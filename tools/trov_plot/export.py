@@ -120,6 +120,12 @@ def prepare_export(expnam, wanted):
                     failures[h["number"]] = str(one)
             if len(failures) == len(planned):
                 raise error
+            # Each of those exports wrote a summary of its own histogram's
+            # files: those that can be exported, once more together, so that
+            # one summary describes them all.
+            exported = [h["number"] for h in planned if h["number"] not in failures]
+            if len(exported) > 1:
+                run_exporter(histogram_words(exported) + [expnam])
     summary = read_summary(plan["summary"])
     numbers = [h["number"] for h in planned if h["number"] not in failures]
     for h in planned:
