@@ -214,8 +214,9 @@ class Drawing(unittest.TestCase):
         self.assertEqual(fitted_limits(histograms, "d", (1, 2)), (1, 2))
 
     def test_stacks_hold_what_fits_a_page(self):
-        self.assertEqual([stack_capacity(85), stack_capacity(174), stack_capacity(20), stack_capacity(174, 300)],
-                         [5, 2, 8, 8])
+        self.assertEqual([stack_capacity(85), stack_capacity(174), stack_capacity(60), stack_capacity(174, 300),
+                          stack_capacity(85, 200), stack_capacity(85, 200, 2), stack_capacity(85, 40), stack_capacity(85, 900)],
+                         [5, 2, 7, 4, 3, 2, 1, 8])
         self.assertEqual([len(g) for g in stack_groups(list(range(32)), True, 5)], [5, 5, 5, 5, 5, 5, 2])
         self.assertEqual(len(stack_groups(list(range(3)), False, 5)), 3)
 

@@ -227,6 +227,9 @@ class SampleFigures(unittest.TestCase):
             (["--zoom", "30:40:1e308", "SAMPLE"], 2, "the factor N of --zoom must be above 0 and at most"),
             (["--xrange=-1e308:1e308", "SAMPLE"], 2, "--xrange: A and B must lie within"),
             (["--width", "100", "--height", "900", "--dpi", "2400", "SAMPLE", "1"], 2, "lower --dpi or the size"),
+            (["--height", "40", "SAMPLE", "1"], 2, "--height 40 mm is too small for this figure: it needs"),
+            (["--width", "59", "SAMPLE"], 2, "--width must be single, double, 89, 183 or 60 to 250 mm, not '59'"),
+            (["--width", "251", "SAMPLE"], 2, "--width must be single, double, 89, 183 or 60 to 250 mm, not '251'"),
             (["SAMPLE", "2"], 1, "histogram 2 of SAMPLE.EXP is not a powder histogram"),
             (["SAMPLE", "4"], 1, "SAMPLE.EXP has no histogram 4"),
             (["MISSING"], 1, "Error opening MISSING.EXP"),
@@ -295,7 +298,134 @@ class PublishedExperiments(unittest.TestCase):
         with open(os.path.join(self.folder, "banks.pdf"), "rb") as f:
             self.assertEqual(len(re.findall(rb"/Type\s*/Page\b", f.read())), 7)  # five a page at 85 mm
         run = self.plot("-o", "banks.png", "--stack", "--height", "200", "TOF1A-H")
-        self.assertEqual(run.stdout.split(), ["banks_01.png", "banks_09.png", "banks_17.png", "banks_25.png"], run.stderr)
+        self.assertEqual(run.stdout.split(), ["banks_%02d.png" % h for h in range(1, 33, 3)], run.stderr)
+
+
+def drawn_texts(figure):
+    """Every piece of text the figure draws: tick labels inside the view,
+    axis labels, legends, corner texts and the title."""
+    texts = []
+    for ax in figure.axes:
+        for axis in (ax.xaxis, ax.yaxis):
+            for tick in axis._update_ticks():  # the ticks inside the view, as drawing picks them
+                texts += [label for label in (tick.label1, tick.label2) if label.get_visible()]
+            texts.append(axis.label)
+        texts += ax.texts
+        if ax.get_legend():
+            texts += ax.get_legend().get_texts()
+    texts += figure.texts  # the title among them
+    for legend in figure.legends:
+        texts += legend.get_texts()
+    return [t for t in dict.fromkeys(texts) if t.get_visible() and t.get_text().strip()]
+
+
+def layout_faults(figure):
+    """What is wrong with a drawn figure's layout, measured on its renderer:
+    texts smaller than 6 pt, overlapping or leaving the figure; a corner box
+    over a drawn point; axes whose x extents differ."""
+    import numpy as np
+    figure.canvas.draw()
+    renderer = figure.canvas.get_renderer()
+    page = figure.bbox
+    faults = []
+    texts = drawn_texts(figure)
+    boxes = [t.get_window_extent(renderer) for t in texts]
+    for text, box in zip(texts, boxes):
+        if "$" in text.get_text() and "\\" in text.get_text():
+            faults.append("%r shows its markup" % text.get_text())
+        if text.get_fontsize() < 6:
+            faults.append("%r is %.1f pt" % (text.get_text(), text.get_fontsize()))
+        if box.x0 < page.x0 - 0.5 or box.y0 < page.y0 - 0.5 or box.x1 > page.x1 + 0.5 or box.y1 > page.y1 + 0.5:
+            faults.append("%r leaves the figure" % text.get_text())
+    for i in range(len(texts)):
+        for j in range(i + 1, len(texts)):
+            a, b = boxes[i], boxes[j]
+            if min(a.x1, b.x1) - max(a.x0, b.x0) > 0.5 and min(a.y1, b.y1) - max(a.y0, b.y0) > 0.5:
+                faults.append("%r overlaps %r" % (texts[i].get_text(), texts[j].get_text()))
+    for ax in figure.axes:
+        for text in ax.texts:
+            patch = text.get_bbox_patch()
+            if patch is None or not text.get_visible():
+                continue
+            box = patch.get_window_extent(renderer)
+            for line in ax.get_lines():
+                xy = np.column_stack([np.asarray(line.get_xdata(), float), np.asarray(line.get_ydata(), float)])
+                if len(xy) < 3:
+                    continue  # a zero line
+                xy = line.get_transform().transform(xy[np.isfinite(xy).all(axis=1)])
+                inside = (xy[:, 0] > box.x0) & (xy[:, 0] < box.x1) & (xy[:, 1] > box.y0) & (xy[:, 1] < box.y1)
+                if inside.any():
+                    faults.append("the box of %r covers %d points of %s" % (text.get_text(), inside.sum(), line.get_label()))
+    extents = {(round(ax.bbox.x0, 1), round(ax.bbox.x1, 1)) for ax in figure.axes}
+    if max(x0 for x0, _ in extents) - min(x0 for x0, _ in extents) > 0.5 or \
+            max(x1 for _, x1 in extents) - min(x1 for _, x1 in extents) > 0.5:
+        faults.append("axes span different x extents: %s" % sorted(extents))
+    return faults
+
+
+class Layouts(unittest.TestCase):
+    """Figures measured, not looked at: the sample and the published
+    experiments with generated profiles, alone and stacked, at a single and
+    a double column, with every corner text and panel."""
+
+    @classmethod
+    def setUpClass(cls):
+        import numpy as np
+        cls.folder = os.path.join(SCRATCH, "layouts")
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        subprocess.run([os.environ["MAKE_SAMPLE"], cls.folder], check=True, stdout=subprocess.DEVNULL)
+        data = os.path.join(os.environ["TROV_TEST_DATA"], "exp")
+        profiles = {
+            "NAC-2015A.EXP": [(6778, 103794, 6823), (25984, 207569, 5196), (50, 4999.96, 49507)],
+            "TOF1A-H.EXP": [(2000, 20000, 3000)] * 5,
+            "PBSO4X.EXP": [(1000, 15000, 7000)],
+            "GAPO4_XRAY_BAK.EXP": [(500, 12000, 5750)],
+            "cpd4.exp": [(1000, 9000, 4000)],
+        }
+        for name, ranges in profiles.items():
+            shutil.copy(os.path.join(data, name), cls.folder)
+            stem, suffix = os.path.splitext(name)
+            for h, (low, high, n) in enumerate(ranges, 1):
+                write_profile(os.path.join(cls.folder, "%s.%s%02d" % (stem, "P" if suffix == ".EXP" else "p", h)),
+                              np.linspace(low, high, n), 4 if h == 1 else 2, h)
+        sys.path.insert(0, os.path.dirname(os.path.realpath(TOOL)))
+        from trov_plot.cli import use_matplotlib
+        cls.plt = use_matplotlib()
+
+    def faults_of(self, words):
+        from trov_plot.cli import parse_arguments, prepare, style_of
+        from trov_plot.figure import draw_figure
+        options = parse_arguments(words)
+        here = os.getcwd()
+        os.chdir(self.folder)
+        try:
+            summary, _, groups, _ = prepare(options)
+            faults = []
+            for group in groups[:1]:
+                figure = draw_figure(group, summary, style_of(options))
+                faults += layout_faults(figure)
+                self.plt.close(figure)
+            return faults
+        finally:
+            os.chdir(here)
+
+    def test_every_figure_lays_out_cleanly(self):
+        cases = [
+            ["SAMPLE", "1"], ["--stats", "--delta-sigma", "--diff-panel", "SAMPLE", "1"], ["--title", "exp", "SAMPLE", "3"],
+            ["--x", "d", "--stack", "--xrange", "0.5:3", "SAMPLE"], ["--x", "d", "--stack", "--stats", "SAMPLE"],
+            ["--x", "d", "--stack", "--stats", "NAC-2015A"], ["--x", "d", "--stack", "--stats", "--width", "double", "NAC-2015A"],
+            ["--stats", "--title", "exp", "NAC-2015A", "3"], ["--stack", "--stats", "--delta-sigma", "TOF1A-H"],
+            ["--stats", "--delta-sigma", "PBSO4X", "1"], ["--title", "exp", "--stats", "GAPO4_XRAY_BAK", "1"],
+            ["--diff-panel", "--stats", "--width", "double", "cpd4", "1"],
+            ["--width", "60", "--stats", "--title", "exp", "NAC-2015A", "3"], ["--width", "60", "--x", "d", "--stack", "NAC-2015A"],
+            ["--width", "250", "--x", "d", "--stack", "--stats", "--delta-sigma", "NAC-2015A"],
+            ["--x", "d", "--stack", "--height", "140", "NAC-2015A"], ["--log", "--stats", "SAMPLE", "3"],
+            ["--sqrt", "--stats", "--background", "SAMPLE", "1"], ["--zoom", "60:100:5", "--diff-panel", "--stats", "SAMPLE", "1"],
+            ["--x", "q", "--descending", "--stats", "PBSO4X", "1"],
+        ]
+        for words in cases:
+            with self.subTest(words=" ".join(words)):
+                self.assertEqual(self.faults_of(words), [])
 
 
 if __name__ == "__main__":

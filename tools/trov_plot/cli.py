@@ -8,7 +8,7 @@ import traceback
 
 from .errors import PlotError, UsageError
 from .export import prepare_export
-from .figure import PAGE_MM, Style, draw_figure, stack_capacity
+from .figure import MAX_WIDTH_MM, MIN_WIDTH_MM, PAGE_MM, Style, draw_figure, stack_capacity
 from .loading import load_histograms
 
 USAGE_NOTES = """\
@@ -34,9 +34,11 @@ examples:
   trov-plot --zoom 60:120:5 SAMPLE 1            curves from 60 to 120 times 5
 
 A stack holds as many histograms as fit a page %g mm tall at the width
-asked for (5 at single width, 8 at most, or 8 with --height): more go on
-further PDF pages, or into further PNG or SVG files named after their first
-histogram.
+asked for (5 at single width, 8 at most), or as fit --height: more go on
+further PDF pages, or into further PNG or SVG files, named after their first
+histogram with -o (fig_09.png), else after all of them
+(EXPNAM_01_02_03.png). A --height too small for what the figure holds is
+refused with the height it needs.
 """ % PAGE_MM
 
 WIDTHS_MM = {"single": 85.0, "double": 174.0, "89": 89.0, "183": 183.0}
@@ -116,8 +118,9 @@ def parse_arguments(argv):
         options.width_mm = WIDTHS_MM.get(options.width) or float(options.width)
     except ValueError:
         options.width_mm = 0
-    if not 20 <= options.width_mm <= 600:
-        raise UsageError("--width must be single, double, 89, 183 or 20 to 600 mm, not %r" % options.width)
+    if not MIN_WIDTH_MM <= options.width_mm <= MAX_WIDTH_MM:
+        raise UsageError("--width must be single, double, 89, 183 or %g to %g mm, not %r"
+                         % (MIN_WIDTH_MM, MAX_WIDTH_MM, options.width))
     if options.height is not None and not 20 <= options.height <= 900:
         raise UsageError("--height must be 20 to 900 mm")
     options.height_mm = options.height
@@ -190,7 +193,8 @@ def prepare(options):
     histograms = load_histograms(summary, plan, numbers)
     if options.stack and options.x == "position" and len({h.position_label for h in histograms}) > 1:
         raise UsageError("--stack of histograms with different axes needs --x d or --x q")
-    groups = stack_groups(histograms, options.stack, stack_capacity(options.width_mm, options.height_mm))
+    panels = int(options.diff_panel) + int(options.delta_sigma)
+    groups = stack_groups(histograms, options.stack, stack_capacity(options.width_mm, options.height_mm, panels))
     return summary, expnam, groups, failures
 
 

@@ -1,8 +1,9 @@
 """Rietveld figures with matplotlib: small helpers that take an Axes and data, and the figure of one or more histograms built from them."""
 import math
+import textwrap
 from dataclasses import dataclass, field
 
-from .errors import PlotError
+from .errors import PlotError, UsageError
 from .style import COLOURS, axis_label, display_name, phase_colour, short_name, statistics_lines
 
 OBSERVED, CALCULATED, DIFFERENCE = COLOURS["observed"], COLOURS["calculated"], COLOURS["difference"]
@@ -20,10 +21,20 @@ PAGE_MM = 240.0
 MAX_STACKED = 8
 
 
-def stack_capacity(width_mm, height_mm=None):
-    """How many histograms one stacked figure holds."""
+# Widths a figure lays out cleanly at, its text 8 pt: from a narrow column
+# to a landscape page.
+MIN_WIDTH_MM, MAX_WIDTH_MM = 60.0, 250.0
+# What a stacked histogram needs of a height asked for, at the least: its
+# curves, tick rows and hidden x axis; a panel of its own adds to it. The
+# legend, x labels and title take the rest.
+HISTOGRAM_MM, PANEL_MM, FRAME_MM = 58.0, 12.0, 15.0
+
+
+def stack_capacity(width_mm, height_mm=None, panels=0):
+    """How many histograms one stacked figure holds; panels: the difference
+    and Δ/σ panels each histogram has."""
     if height_mm:
-        return MAX_STACKED
+        return max(1, min(MAX_STACKED, int((height_mm - FRAME_MM) / (HISTOGRAM_MM + PANEL_MM * panels))))
     return max(1, min(MAX_STACKED, int((PAGE_MM / width_mm - 0.72) / 0.5) + 1))
 
 
@@ -58,6 +69,11 @@ def x_values(hist, axis):
     import numpy as np
     with np.errstate(divide="ignore", invalid="ignore"):
         return hist.q, 2 * math.pi / hist.tick_d, axis_label("q")
+
+
+# Text is plain (no mathematics, so that a "$" in a name stays a dollar):
+# powers are written with Unicode's superscript digits.
+SUPERSCRIPTS = str.maketrans("-0123456789", "⁻⁰¹²³⁴⁵⁶⁷⁸⁹")
 
 
 def signed_sqrt(y):
@@ -243,8 +259,22 @@ def fitted_only(x, y, fitted):
 
 # --- a histogram, a figure -------------------------------------------------------------
 
+@dataclass
+class Panel:
+    """One histogram's part of a figure, as the settling pass adjusts it."""
+    curves: object                 # the Axes of the curves
+    ticks: object                  # the Axes of the tick rows
+    grid: object                   # its GridSpec: curves, ticks, then any panels
+    ratios: list                   # their height ratios
+    rows: int                      # tick rows
+    x_bins: int = 0                # intervals between labelled x ticks, at most
+    corners: list = field(default_factory=list)  # texts in the curves' top corners
+    name: str = None               # the whole stacked name
+    name_text: object = None       # its text, shortened to fit
+
+
 def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stacked):
-    """Draws one histogram in grid (a GridSpec cell) over xlim; returns its curves' Axes."""
+    """Draws one histogram in grid (a GridSpec cell) over xlim; returns its Panel."""
     import numpy as np
     x, ticks_x, x_label = x_values(hist, style.x)
     observed, calculated, difference = hist.observed.copy(), hist.calculated.copy(), hist.difference.copy()
@@ -265,6 +295,7 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     if style.delta_sigma:
         panels.append(1.5)
     sub = grid.subgridspec(len(panels), 1, height_ratios=panels, hspace=0.0)
+    part = Panel(None, None, sub, panels, max(len(hist.tick_phase), 1))
     curves = figure.add_subplot(sub[0])
     tick_axes = figure.add_subplot(sub[1], sharex=curves)
     axes = [curves, tick_axes]
@@ -330,9 +361,24 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
         curves.set_yticks(sqrt_ticks(bottom - 0.02 * span, top + 0.05 * span))
         curves.set_ylabel("Intensity, √ scale")
     elif style.log:
-        # Linear within linthresh of zero, so that zero and negative counts still show.
-        curves.set_yscale("symlog", linthresh=max(1.0, 0.5 * bottom))
-        curves.set_ylim(min(0.0, bottom), top * 2)
+        from matplotlib.ticker import NullFormatter
+        lowest = float(finite(observed[shown], calculated[fitted]).min())
+        if lowest > 0:
+            # Counts, all positive: a log axis from just under the lowest.
+            curves.set_yscale("log")
+            low = lowest / 1.5
+        else:
+            # Linear within threshold of zero, so that zero and negative counts still show.
+            threshold = max(1.0, 0.5 * bottom)
+            curves.set_yscale("symlog", linthresh=threshold)
+            low = min(0.0, bottom)
+        curves.set_ylim(low, top * 2)
+        # Labelled at the decades inside the axis, above any linear part: a
+        # "0" or a decade inside that part would stand on the next one.
+        first = math.ceil(math.log10(lowest if lowest > 0 else 10 * threshold))
+        decades = range(first, max(first, math.floor(math.log10(top * 2))) + 1)
+        curves.set_yticks([10.0 ** k for k in decades], ["10" + str(k).translate(SUPERSCRIPTS) for k in decades])
+        curves.yaxis.set_minor_formatter(NullFormatter())
         curves.set_ylabel("Intensity, log scale")
     else:
         curves.set_ylabel("Intensity")
@@ -340,7 +386,8 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     names = {n: hist.tick_phase[n] or summary.get("phases", {}).get(str(n)) or "phase %d" % n for n in hist.tick_phase}
     draw_tick_rows(tick_axes, ticks_x, hist.tick_marker, names)
     from matplotlib.ticker import MaxNLocator
-    curves.xaxis.set_major_locator(MaxNLocator(nbins=max(5, int(style.width_mm / 12)), steps=[1, 2, 2.5, 5, 10]))
+    part.x_bins = max(5, int(style.width_mm / 12))  # a labelled tick every 12 mm or so
+    curves.xaxis.set_major_locator(MaxNLocator(nbins=part.x_bins, steps=[1, 2, 2.5, 5, 10]))
     for a in axes[:-1]:
         a.tick_params(axis="x", labelbottom=False)
     curves.set_xlim(*(reversed(xlim) if style.descending else xlim))
@@ -349,19 +396,215 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     else:
         axes[-1].tick_params(axis="x", labelbottom=False)
     # Corner texts stay inside the curves and out of the layout, which would
-    # otherwise shrink the axes to make room for a long name.
+    # otherwise shrink the axes to make room for a long name; the settling
+    # pass then makes room above the data under them.
     stats = statistics_text(hist.info, summary) if style.stats else ""
     if stats:
-        curves.text(0.98, 0.95, stats, transform=curves.transAxes, ha="right", va="top",
-                    bbox=CORNER_BOX).set_in_layout(False)
+        part.corners.append(curves.text(0.98, 0.96, stats, transform=curves.transAxes, ha="right", va="top",
+                                         bbox=CORNER_BOX))
     if stacked:
-        room = int(style.width_mm / (3.5 if stats else 1.9))  # characters of 8 pt text beside the statistics
-        name = "%d · %s" % (hist.number, display_name(hist.info.get("name") or "") or "histogram %d" % hist.number)
-        name = name if len(name) <= room else name[:room - 1].rstrip() + "…"
-        curves.text(0.02, 0.95, name, transform=curves.transAxes, ha="left", va="top",
-                    bbox=CORNER_BOX).set_in_layout(False)
+        part.name = "%d · %s" % (hist.number, display_name(hist.info.get("name") or "") or "histogram %d" % hist.number)
+        part.name_text = curves.text(0.02, 0.96, part.name, transform=curves.transAxes, ha="left", va="top",
+                                      bbox=CORNER_BOX)
+        part.corners.append(part.name_text)
+    for text in part.corners:
+        text.set_in_layout(False)
     figure.align_ylabels(axes)
-    return curves
+    part.curves, part.ticks = curves, tick_axes
+    return part
+
+
+# --- a layout measured and settled ---------------------------------------------------
+
+# Points between a text's box and what it must clear.
+CLEARANCE_PT = 1.5
+
+
+def fit_tick_rows(panel, renderer, figure):
+    """Makes each tick row at least as tall as its name, the figure growing
+    by what the rows take. Whether anything changed."""
+    labels = [t for t in panel.ticks.get_yticklabels() if t.get_text()]
+    if not labels:
+        return False
+    text_px = max(t.get_window_extent(renderer).height for t in labels)
+    needed = panel.rows * (text_px + CLEARANCE_PT * figure.dpi / 72)
+    have = panel.ticks.bbox.height
+    if have >= needed - 0.5:
+        return False
+    panel.ratios[1] *= needed / max(have, 1.0) * 1.02
+    panel.grid.set_height_ratios(panel.ratios)
+    figure.set_figheight(figure.get_figheight() + (needed - have) / figure.dpi)
+    return True
+
+
+def fit_curves_height(panel, renderer, figure):
+    """Makes the curves at least twice as tall as their tallest corner box,
+    growing the figure by what they take, so that the box can stand above
+    the data."""
+    boxes = [t.get_bbox_patch().get_window_extent(renderer).height for t in panel.corners]
+    if not boxes:
+        return False
+    needed = 2.1 * max(boxes)
+    have = panel.curves.bbox.height
+    if have >= needed - 0.5:
+        return False
+    panel.ratios[0] *= needed / max(have, 1.0) * 1.02
+    panel.grid.set_height_ratios(panel.ratios)
+    figure.set_figheight(figure.get_figheight() + (needed - have) / figure.dpi)
+    return True
+
+
+def fit_name(panel, renderer):
+    """Shortens the stacked name, by its measured width, to end in "…" before
+    the statistics' box or the frame."""
+    if panel.name_text is None:
+        return False
+    ax = panel.curves.bbox
+    pad = CLEARANCE_PT * panel.curves.figure.dpi / 72
+    others = [t.get_bbox_patch().get_window_extent(renderer).x0 for t in panel.corners if t is not panel.name_text]
+    limit = min(others + [ax.x1]) - 2 * pad
+    text = panel.name
+    shown = panel.name_text.get_text()
+    panel.name_text.set_text(text)
+    while len(text) > 1 and panel.name_text.get_window_extent(renderer).x1 + pad > limit:
+        text = text[:-1]
+        panel.name_text.set_text(text.rstrip() + "…")
+    return panel.name_text.get_text() != shown
+
+
+def clear_corners(panel, renderer):
+    """Raises the top of the curves' y axis until no corner box covers a
+    drawn point. Whether it did."""
+    import numpy as np
+    ax = panel.curves
+    box_of = {t: t.get_bbox_patch().get_window_extent(renderer) for t in panel.corners}
+    if not box_of:
+        return False
+    scale = ax.yaxis.get_transform()
+    y0, y1 = ax.get_ylim()
+    s0, s1 = scale.transform([y0, y1])
+    pad = CLEARANCE_PT * ax.figure.dpi / 72
+    wanted = s1
+    for box in box_of.values():
+        bottom = (box.y0 - pad - ax.bbox.y0) / ax.bbox.height  # axes fraction
+        for line in ax.get_lines():
+            xy = np.column_stack([np.asarray(line.get_xdata(), float), np.asarray(line.get_ydata(), float)])
+            if len(xy) < 3:
+                continue  # a zero line
+            xy = xy[np.isfinite(xy).all(axis=1)]
+            shown = line.get_transform().transform(xy)
+            under = (shown[:, 0] >= box.x0 - pad) & (shown[:, 0] <= box.x1 + pad)
+            if not under.any():
+                continue
+            highest = float((shown[under, 1].max() - ax.bbox.y0) / ax.bbox.height)
+            if highest > bottom and bottom > 0.2:
+                wanted = max(wanted, s0 + highest * (s1 - s0) / bottom)
+    if wanted <= s1:
+        return False
+    ax.set_ylim(y0, float(scale.inverted().transform([wanted])[0]))
+    return True
+
+
+@dataclass
+class Legend:
+    """The legend above the first histogram, in as many columns as fit. It
+    stays out of the layout, which would squeeze the curves to nothing to
+    make room for a legend wider than they are; a blank title as tall as the
+    legend keeps its place."""
+    axes: object
+    handles: list
+    labels: list
+    columns: int
+    height_pt: float = 10.0
+
+    def draw(self):
+        legend = self.axes.legend(self.handles, self.labels, loc="lower left", bbox_to_anchor=(0.0, 1.0),
+                                  ncol=self.columns, frameon=False, borderaxespad=0.1, handlelength=1.5,
+                                  columnspacing=1.0)
+        legend.set_in_layout(False)
+        # The blank title is a line of the legend's 7 pt text: its padding makes up the rest.
+        self.axes.set_title(" ", fontsize=7, pad=max(0.0, self.height_pt - 7 * 1.2))
+
+
+def fit_legend(legend, renderer):
+    """Fewer columns while the legend would pass the figure's right edge (a
+    long phase name pushes the curves, and the legend with them, right);
+    room above the curves as tall as the legend."""
+    figure = legend.axes.figure
+    box = legend.axes.get_legend().get_window_extent(renderer)
+    if legend.columns > 1 and box.x1 > figure.bbox.x1:
+        legend.columns -= 1
+        legend.draw()
+        return True
+    height_pt = box.height * 72 / figure.dpi
+    if abs(height_pt - legend.height_pt) <= 0.5:
+        return False
+    legend.height_pt = height_pt
+    legend.draw()
+    return True
+
+
+def fit_x_ticks(panels, renderer):
+    """Fewer x ticks while the labels of the bottom axis would touch."""
+    bottom = panels[-1].curves.figure.axes
+    labels = [t for ax in bottom for t in ax.get_xticklabels() if t.get_visible() and t.get_text()]
+    boxes = sorted((t.get_window_extent(renderer) for t in labels), key=lambda b: b.x0)
+    pad = 2 * CLEARANCE_PT * panels[0].curves.figure.dpi / 72
+    if all(a.x1 + pad <= b.x0 for a, b in zip(boxes, boxes[1:])):
+        return False
+    widest = max(b.width for b in boxes) + 2 * pad
+    bins = max(1, min(int(panels[0].curves.bbox.width / widest) - 1, panels[0].x_bins - 1))
+    for panel in panels:
+        panel.x_bins = bins
+        panel.curves.xaxis.get_major_locator().set_params(nbins=bins)
+    return True
+
+
+def fit_title(figure, text, title, renderer):
+    """Rewraps the title (text, drawn from title), by its measured width, to
+    stay inside the figure."""
+    if text is None:
+        return False
+    room = figure.bbox.width - 4 * CLEARANCE_PT * figure.dpi / 72
+    width = text.get_window_extent(renderer).width
+    if width <= room:
+        return False
+    longest = max(len(line) for line in text.get_text().split("\n"))
+    columns = max(8, min(longest - 1, int(longest * room / width)))
+    text.set_text("\n".join(textwrap.fill(line, columns) for line in title.split("\n")))
+    return True
+
+
+def settle_layout(figure, panels, legend, heading, title):
+    """Measures the drawn figure and settles it: tick rows as tall as their
+    names, a legend and x labels that fit, corner boxes over no data, stacked
+    names that fit; then every Axes on one x extent, so that stacked
+    histograms line up point for point, and the corners once more."""
+    def settle(steps, rounds):
+        for _ in range(rounds):
+            figure.canvas.draw()
+            renderer = figure.canvas.get_renderer()
+            changed = False
+            for step in steps:
+                changed |= step(renderer)
+            if not changed:
+                return
+    laid_out = [lambda r: any([fit_tick_rows(p, r, figure) for p in panels]),
+                lambda r: any([fit_curves_height(p, r, figure) for p in panels]),
+                lambda r: fit_legend(legend, r),
+                lambda r: fit_title(figure, heading, title, r)]
+    placed = [lambda r: fit_x_ticks(panels, r),
+              lambda r: any([fit_name(p, r) for p in panels]),
+              lambda r: any([clear_corners(p, r) for p in panels])]
+    settle(laid_out + placed, 10)
+    figure.canvas.draw()
+    x0 = max(ax.get_position().x0 for ax in figure.axes)
+    x1 = min(ax.get_position().x1 for ax in figure.axes)
+    figure.set_layout_engine("none")
+    for ax in figure.axes:
+        position = ax.get_position()
+        ax.set_position([x0, position.y0, x1 - x0, position.height])
+    settle(placed, 6)
 
 
 def all_limits(hist, axis, xrange=None):
@@ -388,8 +631,8 @@ def legend_handle(handle):
 
 def draw_figure(histograms, summary, style):
     """One figure of the histograms, stacked when more than one, sharing
-    their x axis when it is d or Q."""
-    import textwrap
+    their x axis when it is d or Q. UsageError when it needs more height
+    than --height gives."""
     import matplotlib.pyplot as plt
     width = style.width_mm / 25.4
     # A panel of its own (difference, Δ/σ) adds a fifth of the width to each histogram's height.
@@ -403,10 +646,12 @@ def draw_figure(histograms, summary, style):
     # points; alone, or each on its own axis, a histogram spans all its points.
     common = fitted_limits(histograms, style.x, style.xrange) if style.x != "position" and len(histograms) > 1 else None
     first = None
+    panels = []
     for i, hist in enumerate(histograms):
         xlim = common or all_limits(hist, style.x, style.xrange)
-        curves = draw_histogram(figure, grid[i], hist, summary, style, xlim, i == len(histograms) - 1,
-                                len(histograms) > 1)
+        panels.append(draw_histogram(figure, grid[i], hist, summary, style, xlim, i == len(histograms) - 1,
+                                     len(histograms) > 1))
+        curves = panels[-1].curves
         if first is None:
             first = curves
             handles, labels = [], []
@@ -414,15 +659,16 @@ def draw_figure(histograms, summary, style):
                 for handle, label in zip(*a.get_legend_handles_labels()):
                     handles.append(legend_handle(handle))
                     labels.append(label)
-            curves.legend(handles, labels, loc="lower left", bbox_to_anchor=(0.0, 1.0),
-                          ncol=len(labels) if len(labels) <= 3 or style.width_mm > 120 else 2,
-                          frameon=False, borderaxespad=0.1, handlelength=1.5, columnspacing=1.0)
-    if style.title:
-        title = style.title
-        if title == "exp":
-            names = [h.info.get("name") for h in histograms if h.info.get("name")]
-            title = "\n".join(filter(None, [summary.get("title")] + (names if len(histograms) == 1 else [])))
-        if title:
-            lines = [textwrap.fill(line, max(20, int(style.width_mm / 1.8))) for line in title.split("\n")]
-            figure.suptitle("\n".join(lines), fontsize=9)
+            legend = Legend(curves, handles, labels, len(labels) if len(labels) <= 3 or style.width_mm > 120 else 2)
+            legend.draw()
+    title = style.title
+    if title == "exp":
+        names = [h.info.get("name") for h in histograms if h.info.get("name")]
+        title = "\n".join(filter(None, [summary.get("title")] + (names if len(histograms) == 1 else [])))
+    heading = figure.suptitle(title, fontsize=9) if title else None
+    settle_layout(figure, panels, legend, heading, title)
+    needed_mm = figure.get_figheight() * 25.4
+    if style.height_mm and needed_mm > style.height_mm + 0.5:
+        plt.close(figure)
+        raise UsageError("--height %g mm is too small for this figure: it needs %d mm" % (style.height_mm, math.ceil(needed_mm)))
     return figure
