@@ -244,10 +244,14 @@ std::string experiment_file() {
                           // lambda1, lambda2 (none: K-alpha-1 only), zero (centidegrees)
                           record("HST  1 ICONS  1.540600  0.000000       0.0"),
                           record("HST  1 TRNGE   5.00000 120.00000"),
+                          // The fit statistics of the generated profiles, as a refinement reports them.
+                          record("HST  1 RPOWD    0.0686    0.0517  11451  11891.        0.0000    0.0000     0"),
                           record("HST  3  HNAM  Time of flight, 90 deg bank"),
                           // DIFC, DIFA, zero (microseconds); the range in milliseconds
                           record("HST  3 ICONS   7150.00      0.00      5.00"),
-                          record("HST  3 TRNGE   3.00000  22.00000")},
+                          record("HST  3 TRNGE   3.00000  22.00000"),
+                          record("HST  3 RPOWD    0.0220    0.0116   2452   2421.4       0.0000    0.0000     0"),
+                          record(" REFN GDNFT  Reduced CHI**2 =  1.030     for   11 variables")},
                          "\r\n");
 }
 

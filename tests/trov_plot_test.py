@@ -97,8 +97,9 @@ class SampleFigures(unittest.TestCase):
         self.assertIn("Q (Å⁻¹)", self.svg("--x", "q", "SAMPLE", "3"))
         self.assertIn("Δ/σ", self.svg("--delta-sigma", "--diff-panel", "SAMPLE", "1"))
         self.assertIn("Background", self.svg("--background", "SAMPLE", "1"))
-        # The sample was not refined: no statistics to show, and none invented.
-        self.assertFalse(any("wRp" in t for t in self.svg("--stats", "SAMPLE", "1")))
+        # The sample carries the statistics of its generated profiles; each histogram shows its own.
+        self.assertTrue({"wRp = 6.86%", "Rp = 5.17%", "χ² = 1.04"} <= set(self.svg("--stats", "SAMPLE", "1")))
+        self.assertTrue({"wRp = 2.20%", "Rp = 1.16%", "χ² = 0.988"} <= set(self.svg("--stats", "SAMPLE", "3")))
         with open(os.path.join(SCRATCH, "SAMPLE.EXP"), "rb") as f:
             experiment = f.read()
         with open(os.path.join(SCRATCH, "STATS.EXP"), "wb") as f:

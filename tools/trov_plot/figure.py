@@ -484,15 +484,21 @@ def clear_corners(panel, renderer):
     y0, y1 = ax.get_ylim()
     s0, s1 = scale.transform([y0, y1])
     pad = CLEARANCE_PT * ax.figure.dpi / 72
+    # What the boxes must clear: every drawn point, and the other texts
+    # (a zoom's "×5"), in display coordinates.
+    drawn = []
+    for line in ax.get_lines():
+        xy = np.column_stack([np.asarray(line.get_xdata(), float), np.asarray(line.get_ydata(), float)])
+        if len(xy) >= 3:  # not a zero line
+            drawn.append(line.get_transform().transform(xy[np.isfinite(xy).all(axis=1)]))
+    for text in ax.texts:
+        if text not in box_of:
+            extent = text.get_window_extent(renderer)
+            drawn.append(np.array([[extent.x0, extent.y1], [extent.x1, extent.y1]]))
     wanted = s1
     for box in box_of.values():
         bottom = (box.y0 - pad - ax.bbox.y0) / ax.bbox.height  # axes fraction
-        for line in ax.get_lines():
-            xy = np.column_stack([np.asarray(line.get_xdata(), float), np.asarray(line.get_ydata(), float)])
-            if len(xy) < 3:
-                continue  # a zero line
-            xy = xy[np.isfinite(xy).all(axis=1)]
-            shown = line.get_transform().transform(xy)
+        for shown in drawn:
             under = (shown[:, 0] >= box.x0 - pad) & (shown[:, 0] <= box.x1 + pad)
             if not under.any():
                 continue
