@@ -194,6 +194,57 @@ test('the figure zooms, pans and resets by keyboard alone, and the page looks ri
   }
 });
 
+// Texts that overlap or leave the figure, and texts over the plot other than
+// its tick labels' own rows: a layout's faults, measured.
+function layout_faults({ width, height, texts, plot }) {
+  const faults = [];
+  const touch = (a, b) => Math.min(a.x1, b.x1) - Math.max(a.x0, b.x0) > 0.5 && Math.min(a.y1, b.y1) - Math.max(a.y0, b.y0) > 0.5;
+  for (const t of texts) {
+    if (t.x0 < -0.5 || t.y0 < -0.5 || t.x1 > width + 0.5 || t.y1 > height + 0.5) faults.push(`${t.text} leaves the figure`);
+    if (touch(t, plot)) faults.push(`${t.text} is over the plot`);
+  }
+  texts.forEach((a, i) => texts.slice(i + 1).forEach((b) => touch(a, b) && faults.push(`${a.text} overlaps ${b.text}`)));
+  return faults;
+}
+
+test('every figure lays out cleanly at both sizes, on screen and in its SVG file', { skip }, async () => {
+  const sample = inputs_of(path.join(golden_dir, 'sample'));
+  for (const [width, height] of [[1280, 800], [390, 844]]) {
+    const page = await open({ width, height });
+    await pick(page, sample);
+    for (const [index, stem] of [[0, 'SAMPLE_01'], [1, 'SAMPLE_03']]) {
+      const figure = page.locator('canvas').nth(index);
+      for (const axis of ['position', 'd']) {
+        await page.selectOption(`select[aria-label="Axis of histogram ${stem.endsWith('01') ? 1 : 3}"]`, axis);
+        const layout = JSON.parse(await figure.getAttribute('data-layout'));
+        assert.ok(layout.texts.some((t) => /^wRp = /.test(t.text)), 'the statistics are shown');
+        assert.deepEqual(layout_faults(layout), [], `${stem} on ${axis} at ${width} px`);
+        const ticks = layout.texts.filter((t) => t.y0 > layout.plot.y1 && /^[0-9.−]+$/.test(t.text));
+        assert.ok(ticks.length >= 4, `${stem} on ${axis}: ${ticks.map((t) => t.text)} at ${width} px`);
+      }
+      // The SVG file, as a browser lays out its text.
+      const svg = (await download(page, `${stem}.svg`)).toString();
+      const measured = await page.evaluate((text) => {
+        const holder = document.createElement('div');
+        holder.innerHTML = new DOMParser().parseFromString(text, 'image/svg+xml').documentElement.outerHTML;
+        document.body.append(holder);
+        const root = holder.querySelector('svg');
+        const boxes = [...root.querySelectorAll('text')].map((t) => {
+          const r = t.getBoundingClientRect();
+          const o = root.getBoundingClientRect();
+          return { text: t.textContent, x0: r.left - o.left, y0: r.top - o.top, x1: r.right - o.left, y1: r.bottom - o.top };
+        });
+        holder.remove();
+        return { width: Number(root.getAttribute('width')), height: Number(root.getAttribute('height')), texts: boxes };
+      }, svg);
+      const layout = JSON.parse(await figure.getAttribute('data-layout'));
+      assert.deepEqual([measured.width, measured.height], [layout.width, layout.height], 'the file has the view\'s size');
+      assert.deepEqual(layout_faults({ ...measured, plot: layout.plot }), [], `${stem}.svg at ${width} px`);
+    }
+    assert.deepEqual(page.errors, []);
+  }
+});
+
 test('no request leaves the page', { skip }, () => {
   const outside = requests.filter((url) => !/^(file|blob|data):/.test(url));
   assert.deepEqual(outside, []);

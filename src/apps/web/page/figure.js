@@ -10,26 +10,84 @@
 
 import { COLOURS, phase_colour, short_name } from './figure_style.js';
 
-// The figure's parts in CSS pixels: margins for the tick labels and the
-// legend, one row of ticks per phase.
-const MARGIN = { left: 64, right: 14, top: 30, bottom: 42 };
-const TICK_ROW = 15;
+// The figure's parts in CSS pixels. Above the frame, the legend and the
+// statistics (beside it where they fit, else on a line of their own: never
+// over the data); left of it, the intensity label, then the tick labels and
+// phase names as wide as they measure; one row of ticks per phase.
+const MARGIN = { left: 4, right: 14, top: 30, bottom: 42 };
+const ROW = 18;           // a line of 12 px text
+const TICK_ROW = 15;      // a phase's row of ticks, its name at 11 px
+const NAME_SIZE = 11;
+const INTENSITY = 22;     // the column of the rotated "Intensity"
+const GAP = 6;            // between a label and what it labels
+const LABEL_GAP = 8;      // between two x labels: two thirds of an em
+const LEGEND = ['Observed', 'Calculated', 'Difference'];
+// A legend entry: its sample, then its word, then a space before the next.
+const SAMPLE = 18;
+const SAMPLE_GAP = 5;
+const ENTRY_GAP = 16;
 
-export function layout(size, phases) {
-  // Room for the longest phase name (about 6.2 pixels a character at 11 px).
-  const longest = Math.max(0, ...phases.map((p) => short_name(p.name).length));
-  const left = Math.max(MARGIN.left, Math.ceil(longest * 6.2) + 12);
-  const rows = Math.max(phases.length, 1);
-  const width = Math.max(40, size.width - left - MARGIN.right);
-  const ticks_height = rows * TICK_ROW;
-  const curves_height = Math.max(60, size.height - MARGIN.top - MARGIN.bottom - ticks_height);
-  return {
-    left,
-    width,
-    curves: { top: MARGIN.top, height: curves_height },
-    ticks: { top: MARGIN.top + curves_height, height: ticks_height, rows },
-    bottom: MARGIN.top + curves_height + ticks_height,
+function legend_width(painter) {
+  return LEGEND.reduce((sum, word) => sum + SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP, -ENTRY_GAP);
+}
+
+// Where everything goes, from measured texts: {left, width, legend_x, legend_y,
+// statistics: {x, y} or null, curves: {top, height}, ticks: {top, height,
+// rows}, bottom, y_ticks}.
+export function layout(painter, size, data, y_range) {
+  const rows = Math.max(data.phases.length, 1);
+  const names = data.phases.map((p) => painter.measure(short_name(p.name), NAME_SIZE));
+  const statistics_width = data.statistics ? painter.measure(data.statistics) : 0;
+  let left = INTENSITY + Math.max(0, ...names) + GAP + 4;
+  let box = null;
+  // Twice: the left margin depends on the intensity labels, which depend on
+  // the curves' height, which depends on whether the statistics fit beside
+  // the legend, which depends on the left margin.
+  for (let pass = 0; pass < 2; ++pass) {
+    // Above the frame's left edge, or further left where it would run past the right.
+    const legend_x = Math.max(MARGIN.left, Math.min(left, size.width - MARGIN.right - legend_width(painter)));
+    const beside = !data.statistics || legend_x + legend_width(painter) + 2 * ENTRY_GAP + statistics_width <= size.width - MARGIN.right;
+    const top = MARGIN.top + (beside ? 0 : ROW);
+    const ticks_height = rows * TICK_ROW;
+    const curves_height = Math.max(60, size.height - top - MARGIN.bottom - ticks_height);
+    const y_ticks = nice_ticks(y_range[0], y_range[1], Math.max(2, Math.floor(curves_height / 50)));
+    const labels = y_ticks.values.map((v) => painter.measure(format_tick(v, y_ticks.decimals)));
+    left = INTENSITY + Math.max(0, ...labels, ...names) + GAP + 4;
+    box = {
+      left,
+      width: Math.max(40, size.width - left - MARGIN.right),
+      legend_x,
+      legend_y: 14,
+      statistics: data.statistics ? { x: size.width - MARGIN.right, y: beside ? 14 : 14 + ROW } : null,
+      curves: { top, height: curves_height },
+      ticks: { top: top + curves_height, height: ticks_height, rows },
+      bottom: top + curves_height + ticks_height,
+      y_ticks,
+    };
+  }
+  return box;
+}
+
+// The x axis' labelled ticks: at least four where their labels fit apart,
+// else as many as do.
+function x_ticks(painter, lo, hi, width) {
+  const fits = (ticks) => {
+    const inside = ticks.values.filter((v) => v >= lo && v <= hi);
+    const at = inside.map((v) => ((v - lo) / (hi - lo)) * width);
+    const half = inside.map((v) => painter.measure(format_tick(v, ticks.decimals)) / 2);
+    for (let i = 1; i < inside.length; ++i) if (at[i] - half[i] - (at[i - 1] + half[i - 1]) < LABEL_GAP) return false;
+    return inside.length;
   };
+  const wanted = Math.max(4, Math.floor(width / 70));
+  for (let count = wanted; count <= wanted + 4; ++count) {
+    const ticks = nice_ticks(lo, hi, count);
+    if (fits(ticks) >= 4) return ticks;
+  }
+  for (let count = wanted; count >= 1; --count) {
+    const ticks = nice_ticks(lo, hi, count);
+    if (fits(ticks)) return ticks;
+  }
+  return nice_ticks(lo, hi, 1);
 }
 
 // The smallest and largest finite value of an array (null when none is).
@@ -161,11 +219,11 @@ function format_tick(value, decimals) {
 // the caller maps pointer positions to x.
 export function draw_figure(painter, data, view, size, oversample = 1) {
   const phases = data.phases;
-  const box = layout(size, phases);
   const x = data.x[view.axis];
   const [lo, hi] = view.range;
-  const px = (v) => box.left + ((v - lo) / (hi - lo)) * box.width;
   const limits = visible_limits(data, x, view.range);
+  const box = layout(painter, size, data, limits.y);
+  const px = (v) => box.left + ((v - lo) / (hi - lo)) * box.width;
   const [y0, y1] = limits.y;
   const curves = box.curves;
   const py = (v) => curves.top + curves.height - ((v - y0) / (y1 - y0)) * curves.height;
@@ -259,8 +317,8 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   });
   painter.unclip();
 
-  draw_axes(painter, data, view, box, { px, py, y0, y1 });
-  draw_legend(painter, data, box, size);
+  draw_axes(painter, data, view, box, { px, py });
+  draw_legend(painter, data, box, exact);
   return box;
 }
 
@@ -290,7 +348,7 @@ function edge_indices(x, values, fitted, lo, hi) {
   return [fitted_or_none(before), fitted_or_none(after)];
 }
 
-function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
+function draw_axes(painter, data, view, box, { px, py }) {
   const { curves, ticks } = box;
   const right = box.left + box.width;
   // Frames of the two panels.
@@ -299,8 +357,7 @@ function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
      box.left, box.bottom, box.left, curves.top, box.left, ticks.top, right, ticks.top],
     COLOURS.axes, 0.8);
   const [lo, hi] = view.range;
-  // A label every 70 pixels or so, and at least four across a phone-wide figure.
-  const xt = nice_ticks(lo, hi, Math.max(4, Math.floor(box.width / 70)));
+  const xt = x_ticks(painter, lo, hi, box.width);
   const marks = [];
   for (const v of xt.values) {
     const at = px(v);
@@ -308,7 +365,7 @@ function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
     marks.push(at, box.bottom, at, box.bottom + 4, at, curves.top + curves.height, at, curves.top + curves.height - 3);
     painter.text(format_tick(v, xt.decimals), at, box.bottom + 6, { anchor: 'middle', baseline: 'top' });
   }
-  const yt = nice_ticks(y0, y1, Math.max(2, Math.floor(curves.height / 50)));
+  const yt = box.y_ticks;
   for (const v of yt.values) {
     const at = py(v);
     if (at < curves.top - 0.5 || at > curves.top + curves.height + 0.5) continue;
@@ -317,28 +374,24 @@ function draw_axes(painter, data, view, box, { px, py, y0, y1 }) {
   }
   painter.segments(marks, COLOURS.axes, 0.8);
   painter.text(data.labels[view.axis], box.left + box.width / 2, box.bottom + 24, { anchor: 'middle', baseline: 'top' });
-  painter.text('Intensity', 14, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
+  painter.text('Intensity', INTENSITY / 2 + 2, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
   data.phases.forEach((phase, index) => {
-    painter.text(short_name(phase.name), box.left - 6, ticks.top + (index + 0.5) * TICK_ROW,
-                 { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker, true), size: 11 });
+    painter.text(short_name(phase.name), box.left - GAP, ticks.top + (index + 0.5) * TICK_ROW,
+                 { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker, true), size: NAME_SIZE });
   });
 }
 
-function draw_legend(painter, data, box, size) {
-  const y = 14;
-  let at = box.left;
-  painter.circles([at + 6, y], 2.6, COLOURS.observed, 0.9);
-  painter.text('Observed', at + 14, y, { baseline: 'middle' });
-  at += 84;
-  painter.segments([at, y, at + 18, y], COLOURS.calculated, 1.6);
-  painter.text('Calculated', at + 23, y, { baseline: 'middle' });
-  at += 98;
-  painter.segments([at, y, at + 18, y], COLOURS.difference, 1.2);
-  painter.text('Difference', at + 23, y, { baseline: 'middle' });
-  if (data.statistics) {
-    // Beside the legend where it fits, else in the curves' top corner as trov-plot has it.
-    const fits = at + 100 + 6.5 * data.statistics.length < size.width - MARGIN.right;
-    painter.text(data.statistics, size.width - MARGIN.right - (fits ? 0 : 6), fits ? y : box.curves.top + 12,
-                 { anchor: 'end', baseline: 'middle' });
-  }
+// The legend's observed sample is drawn as the points are: an open circle
+// point by point, a short stroke where each column of pixels is a spread.
+function draw_legend(painter, data, box, exact) {
+  const y = box.legend_y;
+  let at = box.legend_x;
+  LEGEND.forEach((word, index) => {
+    if (index === 0 && exact) painter.circles([at + SAMPLE / 2, y], 2.6, COLOURS.observed, 0.9);
+    else if (index === 0) painter.segments([at + SAMPLE / 2, y - 4, at + SAMPLE / 2, y + 4], COLOURS.observed, 1.2);
+    else painter.segments([at, y, at + SAMPLE, y], index === 1 ? COLOURS.calculated : COLOURS.difference, index === 1 ? 1.6 : 1.2);
+    painter.text(word, at + SAMPLE + SAMPLE_GAP, y, { baseline: 'middle' });
+    at += SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP;
+  });
+  if (box.statistics) painter.text(data.statistics, box.statistics.x, box.statistics.y, { anchor: 'end', baseline: 'middle' });
 }

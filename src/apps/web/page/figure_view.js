@@ -17,6 +17,7 @@ export class FigureView {
     for (const axis of Object.keys(data.x)) this.full[axis] = finite_range(data.x[axis]) || [0, 1];
     this.range = this.full.position.slice();
     this.box = null;
+    this.pointer = null;  // the pointer's offset over the canvas, while it is there
     this.listen();
   }
 
@@ -67,7 +68,16 @@ export class FigureView {
       this.canvas.style.height = `${height}px`;
     }
     this.size = { width, height };
-    this.box = draw_figure(canvas_painter(this.canvas.getContext('2d'), scale), this.data, this.view(), this.size);
+    const painter = canvas_painter(this.canvas.getContext('2d'), scale);
+    this.box = draw_figure(painter, this.data, this.view(), this.size);
+    // What was drawn where, for the layout's tests: every text's box and the plot's frame.
+    const { left, width: plot_width, curves, bottom } = this.box;
+    this.canvas.dataset.layout = JSON.stringify({
+      width, height, texts: painter.texts, plot: { x0: left, y0: curves.top, x1: left + plot_width, y1: bottom },
+    });
+    // The position under a pointer that has not moved changes with a zoom,
+    // a pan or an axis by key or button.
+    if (this.pointer !== null) this.on_cursor(this.x_at(this.pointer));
   }
 
   // The x value at a pointer's horizontal offset in the canvas.
@@ -84,6 +94,7 @@ export class FigureView {
       canvas.setPointerCapture(event.pointerId);
     });
     canvas.addEventListener('pointermove', (event) => {
+      this.pointer = event.offsetX;
       if (this.box) this.on_cursor(this.x_at(event.offsetX));
       if (!drag) return;
       const span = drag.range[1] - drag.range[0];
@@ -94,7 +105,10 @@ export class FigureView {
     };
     canvas.addEventListener('pointerup', end);
     canvas.addEventListener('pointercancel', end);
-    canvas.addEventListener('pointerleave', () => this.on_cursor(null));
+    canvas.addEventListener('pointerleave', () => {
+      this.pointer = null;
+      this.on_cursor(null);
+    });
     canvas.addEventListener('dblclick', () => this.reset());
     canvas.addEventListener('wheel', (event) => {
       event.preventDefault();

@@ -3,7 +3,8 @@
 // Automation contract (the README describes it): input#files takes the
 // files; #status gets data-state="done" or "error", its text the message,
 // when a run ends ("choose" while several experiments wait for a choice);
-// each output file is an <a download="NAME"> link to a blob of its bytes.
+// each output file is an <a download="NAME"> link to a blob of its bytes;
+// each figure's canvas has data-layout, the boxes of what it last drew.
 
 import { group_experiments } from './experiment_files.js';
 import { draw_figure } from './figure.js';
@@ -20,7 +21,6 @@ const choice = $('#choice');
 const line_ends = $('#line-ends');
 // The largest input the page takes: the core's memory is 2 GB at most, and the outputs are several times the profiles.
 const MAX_INPUT_BYTES = 400 * 1024 * 1024;
-const FIGURE_SIZE = { width: 800, height: 500 };
 
 let urls = [];  // blob addresses of the shown run, freed by the next
 let current = null;  // the shown run
@@ -70,21 +70,27 @@ function made_link(name, label, make) {
   return link;
 }
 
-function png_bytes(data, view) {
+// The figure files are drawn as the view shows it: at its size, so that the
+// layout, the ticks and how the points are marked are the screen's; the PNG
+// about 2400 pixels wide, the SVG's texts measured as the screen measures them.
+const PNG_WIDTH = 2400;
+
+function png_bytes(data, view, size) {
   const canvas = document.createElement('canvas');
-  const scale = 3;  // 2400 x 1500 pixels: 300 dpi at 8 inches wide
-  canvas.width = FIGURE_SIZE.width * scale;
-  canvas.height = FIGURE_SIZE.height * scale;
-  draw_figure(canvas_painter(canvas.getContext('2d'), scale), data, view, FIGURE_SIZE, scale);
+  const scale = PNG_WIDTH / size.width;
+  canvas.width = Math.round(size.width * scale);
+  canvas.height = Math.round(size.height * scale);
+  draw_figure(canvas_painter(canvas.getContext('2d'), scale), data, view, size);
   const encoded = atob(canvas.toDataURL('image/png').split(',')[1]);
   const bytes = new Uint8Array(encoded.length);
   for (let i = 0; i < encoded.length; ++i) bytes[i] = encoded.charCodeAt(i);
   return bytes;
 }
 
-function svg_bytes(data, view, title) {
-  const painter = svg_painter(FIGURE_SIZE.width, FIGURE_SIZE.height, title);
-  draw_figure(painter, data, view, FIGURE_SIZE, 2);
+function svg_bytes(data, view, size, title) {
+  const measuring = canvas_painter(document.createElement('canvas').getContext('2d'));
+  const painter = svg_painter(size.width, size.height, title, measuring.measure);
+  draw_figure(painter, data, view, size);
   return new TextEncoder().encode(painter.svg());
 }
 
@@ -128,8 +134,8 @@ function histogram_section(run, h) {
   const stem = `${run.stem}_${two(h.number)}`;
   const title = `${run.summary.title || run.stem}, histogram ${h.number}${name}`;
   const downloads = element('p', { class: 'downloads' },
-    made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), title)),
-    made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view())));
+    made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), view.size, title)),
+    made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view(), view.size)));
   const section = element('section', { class: 'histogram', 'aria-label': `Histogram ${h.number}` },
     heading, toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
   return { section, view, downloads };

@@ -3,9 +3,43 @@
 // A painter takes coordinates in CSS pixels: rect, segments (a flat list of
 // x0, y0, x1, y1 per segment), polyline (a flat list of points), circles
 // (a flat list of centres), text, and clip (each clip replaces the last).
+// measure(text, size) is a text's width, which the layout is built from;
+// texts lists the box of every text drawn, for the layout's tests.
 
 export const FONT = 'DejaVu Sans, Helvetica, Arial, sans-serif';
-const FONT_SIZE = 12;
+export const FONT_SIZE = 12;
+// A text's height, and its top below the point it is drawn at, per baseline,
+// as shares of its size.
+const LINE = 1.2;
+const TOP = { top: 0, hanging: 0, middle: -0.6, alphabetic: -0.95, bottom: -1.2 };
+
+// A text's width where no canvas can measure it (SVG drawn outside a
+// browser): DejaVu Sans' advance widths by kind of character, rounded up.
+export function estimated_width(text, size) {
+  let em = 0;
+  for (const c of text) {
+    if (/[A-Z]/.test(c)) em += 0.72;
+    else if (/[0-9]/.test(c)) em += 0.64;
+    else if (c === ' ' || /[.,:;'|il!]/.test(c)) em += 0.32;
+    else if (/[a-z]/.test(c)) em += 0.6;
+    else em += 0.8;
+  }
+  return em * size;
+}
+
+// The box a text covers, for the record: {text, x0, y0, x1, y1}.
+function text_box(string, x, y, width, { anchor, baseline, size, rotate }) {
+  const start = anchor === 'middle' ? -width / 2 : anchor === 'end' ? -width : 0;
+  const top = TOP[baseline] * size;
+  const corners = [[start, top], [start + width, top + LINE * size]].map(([dx, dy]) => {
+    if (!rotate) return [x + dx, y + dy];
+    const a = (rotate * Math.PI) / 180;
+    return [x + dx * Math.cos(a) - dy * Math.sin(a), y + dx * Math.sin(a) + dy * Math.cos(a)];
+  });
+  const xs = corners.map((c) => c[0]);
+  const ys = corners.map((c) => c[1]);
+  return { text: string, x0: Math.min(...xs), y0: Math.min(...ys), x1: Math.max(...xs), y1: Math.max(...ys) };
+}
 
 export function canvas_painter(context, scale = 1) {
   context.setTransform(scale, 0, 0, scale, 0, 0);
@@ -26,7 +60,17 @@ export function canvas_painter(context, scale = 1) {
     path();
     context.stroke();
   };
+  const measure = (string, size = FONT_SIZE) => {
+    context.save();
+    context.font = `${size}px ${FONT}`;
+    const width = context.measureText(string).width;
+    context.restore();
+    return width;
+  };
+  const texts = [];
   return {
+    measure,
+    texts,
     rect(x, y, w, h, fill) {
       context.fillStyle = fill;
       context.fillRect(x, y, w, h);
@@ -57,6 +101,7 @@ export function canvas_painter(context, scale = 1) {
     },
     // Text is never clipped: the clip is lifted around it.
     text(string, x, y, { anchor = 'start', baseline = 'alphabetic', colour = '#222222', size = FONT_SIZE, rotate = 0 } = {}) {
+      texts.push(text_box(string, x, y, measure(string, size), { anchor, baseline, size, rotate }));
       const box = clip_box;
       set_clip(null);
       context.save();
@@ -89,8 +134,11 @@ const escape_xml = (text) =>
 const n = (v) => (Math.round(v * 100) / 100).toString();
 
 // An SVG painter; svg() returns the document once the figure is drawn.
-export function svg_painter(width, height, title) {
+// measure: a text's width in the fonts that will show the file (a canvas's,
+// in a browser); an estimate otherwise.
+export function svg_painter(width, height, title, measure = estimated_width) {
   const parts = [];
+  const texts = [];
   let clips = 0;
   let group_open = false;
   const close_group = () => {
@@ -103,6 +151,8 @@ export function svg_painter(width, height, title) {
     return d.join('');
   };
   return {
+    measure: (string, size = FONT_SIZE) => measure(string, size),
+    texts,
     rect(x, y, w, h, fill) {
       parts.push(`<rect x="${n(x)}" y="${n(y)}" width="${n(w)}" height="${n(h)}" fill="${fill}"/>`);
     },
@@ -125,6 +175,7 @@ export function svg_painter(width, height, title) {
       parts.push(`<path d="${d.join('')}" stroke="${colour}" stroke-width="${width}" fill="none"/>`);
     },
     text(string, x, y, { anchor = 'start', baseline = 'alphabetic', colour = '#222222', size = FONT_SIZE, rotate = 0 } = {}) {
+      texts.push(text_box(string, x, y, measure(string, size), { anchor, baseline, size, rotate }));
       close_group();
       const shift = { top: 'hanging', middle: 'central', bottom: 'text-after-edge', alphabetic: 'auto' }[baseline];
       const turn = rotate ? ` transform="rotate(${rotate} ${n(x)} ${n(y)})"` : '';
