@@ -586,9 +586,11 @@ def settle_layout(figure, panels, legend, heading, title):
     names, a legend and x labels that fit, corner boxes over no data, stacked
     names that fit; then every Axes on one x extent, so that stacked
     histograms line up point for point, and the corners once more."""
+    # Each round lays the figure out and places its texts without drawing
+    # the curves, which is what takes the time.
     def settle(steps, rounds):
         for _ in range(rounds):
-            figure.canvas.draw()
+            figure.draw_without_rendering()
             renderer = figure.canvas.get_renderer()
             changed = False
             for step in steps:
@@ -603,7 +605,7 @@ def settle_layout(figure, panels, legend, heading, title):
               lambda r: any([fit_name(p, r) for p in panels]),
               lambda r: any([clear_corners(p, r) for p in panels])]
     settle(laid_out + placed, 10)
-    figure.canvas.draw()
+    figure.draw_without_rendering()
     x0 = max(ax.get_position().x0 for ax in figure.axes)
     x1 = min(ax.get_position().x1 for ax in figure.axes)
     figure.set_layout_engine("none")
