@@ -7,6 +7,8 @@ import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import path from 'node:path';
 
+import { point_view } from '../../src/apps/web/page/trov_run.js';
+
 const require = createRequire(import.meta.url);
 const skip = process.env.TROV_WEB_MODULE ? false : 'TROV_WEB_MODULE is not set';
 const createTrov = skip ? null : require(path.resolve(process.env.TROV_WEB_MODULE));
@@ -61,18 +63,17 @@ test('the figure\'s columns are the values of the CSV file', { skip }, async () 
   const trov = await withFiles(sampleFiles(inputs));
   const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], ['SAMPLE', 1]);
   assert.notEqual(handle, 0, text(trov));
-  const view = new Uint32Array(trov.HEAPU8.buffer, handle, 13);
-  const column = (at) => new Float64Array(trov.HEAPU8.buffer, view[at], view[0]);
+  const view = point_view(trov, handle);
+  const column = (name) => new Float64Array(trov.HEAPU8.buffer, view[name], view.count);
   const rows = fs.readFileSync(path.join(sample, 'SAMPLE_01.csv'), 'utf8').trim().split('\n').slice(1);
-  assert.equal(view[0], rows.length);
+  assert.equal(view.count, rows.length);
   for (const i of [0, 1234, rows.length - 1]) {
     const cells = rows[i].split(',').map(Number);
-    assert.deepEqual([column(1)[i], column(2)[i], column(3)[i], column(4)[i], column(5)[i], column(6)[i]],
-                     cells.slice(0, 6));
-    assert.equal(trov.HEAPU8[view[7] + i], cells[10]);
+    assert.deepEqual(['x', 'd', 'q', 'observed', 'calculated', 'difference'].map((name) => column(name)[i]), cells.slice(0, 6));
+    assert.equal(trov.HEAPU8[view.fitted + i], cells[10]);
   }
   const ticks = fs.readFileSync(path.join(sample, 'SAMPLE_01_ticks.csv'), 'utf8').trim().split('\n').length - 1;
-  assert.equal(view[8], ticks);
+  assert.equal(view.tick_count, ticks);
   trov.ccall('trov_web_free_points', null, ['number'], [handle]);
   assert.equal(trov.ccall('trov_web_points', 'number', ['string', 'number'], ['SAMPLE', 2]), 0);
 });

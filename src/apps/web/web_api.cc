@@ -7,6 +7,7 @@
 #include <emscripten/emscripten.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -35,7 +36,8 @@ std::set<int> histogram_set(const char* list) {
 
 // A histogram's points for the figure, as trov-export reports them. The page
 // reads the columns through the view at the start (4-byte fields: counts and
-// wasm32 addresses; an absent d column is address 0), then frees the whole.
+// wasm32 addresses; an absent d column is address 0), by the names
+// trov_web_point_fields() lists in order, then frees the whole.
 struct PointColumns {
   std::uint32_t count;
   const double *x, *d, *q, *observed, *calculated, *difference;
@@ -45,6 +47,12 @@ struct PointColumns {
   const std::int32_t* tick_marker;
   const std::uint8_t* tick_fitted;
 };
+constexpr const char* kPointFields =
+    "count x d q observed calculated difference fitted tick_count tick_x tick_d tick_marker tick_fitted";
+static_assert(sizeof(PointColumns) == 13 * 4, "13 fields of 4 bytes, as kPointFields names them");
+static_assert(offsetof(PointColumns, x) == 4 && offsetof(PointColumns, fitted) == 7 * 4 &&
+                  offsetof(PointColumns, tick_count) == 8 * 4 && offsetof(PointColumns, tick_fitted) == 12 * 4,
+              "the fields in kPointFields' order");
 struct FigurePoints {
   PointColumns view{};  // first: the handle the page holds is its address
   std::vector<double> x, d, q, observed, calculated, difference, tick_x, tick_d;
@@ -165,6 +173,9 @@ EMSCRIPTEN_KEEPALIVE FigurePoints* trov_web_points(const char* expnam, int h) {
   return failed ? nullptr : points;
 }
 EMSCRIPTEN_KEEPALIVE void trov_web_free_points(FigurePoints* points) { delete points; }
+
+// The names of the view's fields, in order, separated by blanks.
+EMSCRIPTEN_KEEPALIVE const char* trov_web_point_fields() { return kPointFields; }
 
 // trov-export --list on EXPNAM: the plan as JSON, in trov_web_text().
 EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {

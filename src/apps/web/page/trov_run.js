@@ -16,15 +16,22 @@ function column(trov, Type, address, count) {
   return count === 0 ? new Type(0) : new Type(trov.HEAPU8.buffer, address, count).slice();
 }
 
+// The module's view of a histogram's columns (trov_web_points' handle): its
+// counts and column addresses by the names the module gives them.
+export function point_view(trov, handle) {
+  const names = trov.UTF8ToString(trov.ccall('trov_web_point_fields', 'number', [], [])).split(' ');
+  const words = new Uint32Array(trov.HEAPU8.buffer, handle, names.length);
+  return Object.fromEntries(names.map((name, i) => [name, words[i]]));
+}
+
 // Histogram h's figure columns as trov-export reports them: x on each axis,
 // the curves, the fitted mask and the fitted points' ticks.
 function read_points(trov, stem, h) {
   const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], [stem, h]);
   if (handle === 0) throw new Error(message_of(trov));
   try {
-    const view = new Uint32Array(trov.HEAPU8.buffer, handle, 13).slice();
-    const [count, x, d, q, observed, calculated, difference, fitted] = view;
-    const [tick_count, tick_x, tick_d, tick_marker, tick_fitted] = view.slice(8);
+    const { count, x, d, q, observed, calculated, difference, fitted, tick_count, tick_x, tick_d, tick_marker, tick_fitted } =
+      point_view(trov, handle);
     const points = {
       count,
       x: { position: column(trov, Float64Array, x, count) },
