@@ -732,6 +732,9 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       {{"missing"}, 1, "trov-export: Error opening MISSING.EXP"},
       {{"--histogram", "2", "cpd4"}, 1, "histogram 2 of cpd4.exp is not a powder histogram"},
       {{"cpd4"}, 1, "trov-export: Error opening CPD4.P01"},
+      // A file not found is named with its folders as given, not as the upper-cased try.
+      {{"run data/cpd4"}, 1, "trov-export: Error opening run data/CPD4.EXP (its folders also tried in upper case)\n"},
+      {{"RUNS/cpd4"}, 1, "trov-export: Error opening RUNS/CPD4.EXP\n"},
       {{"empty"}, 1, "trov-export: empty.exp lists no powder histogram"},
       {{"two\nlines\x1b"}, 1, "trov-export: Error opening TWO\\nLINES\\x1B.EXP"},  // one line, whatever the name holds
       {{"--version"}, 0, "trov-export " + std::string(kVersion)},

@@ -23,15 +23,16 @@ namespace fs = std::filesystem;
 
 // Inputs are regular files only: a pipe with no writer would hold the
 // program at its open, and a device may never end. The size limit bounds an
-// experiment that is a huge file by mistake.
+// experiment that is a huge file by mistake. A file not found is named with
+// its folders as the user gave them.
 InputFile open_experiment(NameBuffer& name, CodePage code_page) {
-  InputFile file = open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly);
+  InputFile file = open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly, MissingName::kFoldersAsGiven);
   file.limit_size(kMaxExperimentBytes);
   return file;
 }
 
 InputFile open_profile(NameBuffer& name, CodePage code_page) {
-  return open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly);
+  return open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly, MissingName::kFoldersAsGiven);
 }
 
 // A JSON string naming a file: characters as file_name_characters gives

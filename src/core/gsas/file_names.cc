@@ -27,7 +27,8 @@ std::string two_digits(int h) { return {static_cast<char>('0' + h / 10 % 10), st
 // GSAS on Windows writes upper-case names, so experiments copied to a
 // case-sensitive file system are still found when typed in lower case, in
 // whatever folder they lie.
-InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page, Opening opening) {
+InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page, Opening opening,
+                                    MissingName missing_name) {
   auto open = [&](const char* name) -> FilePtr {
     if (opening == Opening::kAnyFile) return open_file(name, mode, code_page);
     bool not_regular = false;
@@ -43,16 +44,19 @@ InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage
     if (path[i] >= 'a' && path[i] <= 'z') path[i] = static_cast<char>(path[i] - 'a' + 'A');
   }
   if (FilePtr file = open(path.data())) return InputFile(std::move(file), path.data());
+  NameBuffer folders_as_typed = typed;
+  std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
+            folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
   if (file_part > 0) {
-    NameBuffer folders_as_typed = typed;
-    std::copy(path.begin() + static_cast<std::ptrdiff_t>(file_part), path.end(),
-              folders_as_typed.begin() + static_cast<std::ptrdiff_t>(file_part));
     if (FilePtr file = open(folders_as_typed.data())) {
       path = folders_as_typed;
       return InputFile(std::move(file), path.data());
     }
   }
-  throw Fatal(std::string("Error opening ") + path.data());
+  if (missing_name == MissingName::kUpperCase) throw Fatal(std::string("Error opening ") + path.data());
+  const bool folders_differ = std::string_view(path.data(), file_part) != std::string_view(typed.data(), file_part);
+  throw Fatal(std::string("Error opening ") + folders_as_typed.data() +
+              (folders_differ ? " (its folders also tried in upper case)" : ""));
 }
 
 std::string_view cut_experiment_name(std::string_view word) {

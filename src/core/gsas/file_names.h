@@ -28,15 +28,21 @@ std::string_view cut_experiment_name(std::string_view word);
 // devices, which may block or never end.
 enum class Opening { kAnyFile, kRegularFileOnly };
 
+// How a file that none of the three tries found is named: trov's way, the
+// whole name upper-cased; or with the folders as the user gave them and the
+// file name upper-cased, saying so where the folders were tried upper-cased too.
+enum class MissingName { kUpperCase, kFoldersAsGiven };
+
 // Opens the input file path names as typed; on failure upper-cases the whole
 // buffer in place (a to z only, folders included) and tries once more; on a
 // second failure tries the folders as typed with only the file name
 // upper-cased (path then holds that name). When all three fail it throws
-// Fatal("Error opening NAME") with the whole name upper-cased. With
+// Fatal("Error opening NAME"), NAME as missing_name says. With
 // kRegularFileOnly (mode "rb") a try that finds a pipe or a device throws
 // Fatal("Error reading NAME: not a regular file (a pipe or a device)").
 InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page = kAnsiCodePage,
-                                    Opening opening = Opening::kAnyFile);
+                                    Opening opening = Opening::kAnyFile,
+                                    MissingName missing_name = MissingName::kUpperCase);
 
 // EXPNAM followed by a suffix of at most kSuffixLength characters. An EXPNAM
 // longer than kMaxExpnamLength throws Fatal: it is never cut.
