@@ -156,6 +156,22 @@ class SampleFigures(unittest.TestCase):
             self.assertIn("histogram 03: Error reading PART.P03: not a regular file (a pipe or a device)", run.stderr)
             os.remove(os.path.join(SCRATCH, "PART.P03"))
 
+    def test_exports_go_where_they_are_asked_and_a_folder_that_takes_none_is_said(self):
+        for suffix in ("EXP", "P01"):
+            shutil.copy(os.path.join(SCRATCH, "SAMPLE." + suffix), os.path.join(SCRATCH, "BLOCK." + suffix))
+        os.makedirs(os.path.join(SCRATCH, "BLOCK_01.csv"), exist_ok=True)  # where trov-export must write
+        run = self.plot("BLOCK", "1")
+        self.assertEqual((run.returncode, run.stderr), (1, "trov-plot: cannot write BLOCK_01.csv, trov-export's file "
+                                                           "(Error opening BLOCK_01.csv): name a folder it may write with "
+                                                           "--exports DIR\n"))
+        run = self.plot("--exports", "elsewhere", "BLOCK", "1")
+        self.assertEqual((run.returncode, run.stdout.split()), (0, [os.path.join("elsewhere", "BLOCK_01.png")]), run.stderr)
+        self.assertTrue(os.path.isfile(os.path.join(SCRATCH, "elsewhere", "BLOCK_01.csv")))
+        # Read back from there: no new export when nothing changed.
+        before = os.path.getmtime(os.path.join(SCRATCH, "elsewhere", "BLOCK.json"))
+        self.assertEqual(self.plot("--exports", "elsewhere", "-o", "b.svg", "BLOCK", "1").returncode, 0)
+        self.assertEqual(os.path.getmtime(os.path.join(SCRATCH, "elsewhere", "BLOCK.json")), before)
+
     def test_any_name_any_title_and_an_output_that_fails(self):
         # A title of dollars is text, not mathematics.
         self.assertIn("$x^$", self.svg("--title", "$x^$", "SAMPLE", "1"))

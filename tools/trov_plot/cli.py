@@ -90,6 +90,9 @@ def parse_arguments(argv):
     parser.add_argument("expnam", metavar="EXPNAM", nargs="?", help="the experiment, as typed to trov")
     parser.add_argument("histograms", metavar="HH", nargs="*", help="histogram numbers (default: every powder one)")
     parser.add_argument("-o", "--output", metavar="FILE", help="FILE.png, FILE.svg or FILE.pdf")
+    parser.add_argument("--exports", metavar="DIR",
+                        help="trov-export's files (and the figures, without -o) in DIR, made if missing, "
+                             "not beside the experiment")
     parser.add_argument("--title", metavar="TEXT", help="a title above the figure ('exp': the experiment's names)")
     parser.add_argument("--width", default="single", help="single (85 mm), double (174 mm), 89, 183 or millimetres")
     parser.add_argument("--height", metavar="MM", type=float, help="the height in mm (default: to match the width)")
@@ -184,7 +187,7 @@ def prepare(options):
     """The figures' inputs: the summary, the experiment's name as the export
     has it, the histograms grouped a figure each, and the message of each
     histogram that could not be exported, by number."""
-    summary, plan, numbers, failures = prepare_export(options.expnam, options.histograms)
+    summary, plan, numbers, failures = prepare_export(options.expnam, options.histograms, options.exports)
     expnam = os.path.splitext(plan["summary"])[0]  # figures are named and placed as the export is
     if options.histograms and failures:
         raise PlotError(next(iter(failures.values())))

@@ -43,11 +43,16 @@ def histogram_words(histograms):
     return [w for h in histograms for w in ("--histogram", str(h))]
 
 
-def plan_export(expnam, wanted):
+def folder_words(exports):
+    """trov-export's words for the folder its files go to (None: beside the experiment)."""
+    return ["-o", exports] if exports else []
+
+
+def plan_export(expnam, wanted, exports=None):
     """trov-export --list: the experiment file found, the summary and, for each
     wanted histogram (every powder one when none is named), its profile (None
-    when missing) and its two CSV files."""
-    text = run_exporter(["--list"] + histogram_words(wanted) + [expnam])
+    when missing) and its two CSV files, in exports when given."""
+    text = run_exporter(["--list"] + folder_words(exports) + histogram_words(wanted) + [expnam])
     try:
         return json.loads(text)
     except ValueError:
@@ -92,13 +97,28 @@ def regular_file_size(path):
     return status.st_size
 
 
-def prepare_export(expnam, wanted):
+def run_export(plan, words, exports):
+    """Runs trov-export with words into the plan's folder. A file of the set
+    it cannot write is said as such, with the way out."""
+    try:
+        run_exporter(folder_words(exports) + words)
+    except PlotError as error:
+        ours = [plan["summary"]] + [h[key] for h in plan["histograms"] for key in ("points_file", "ticks_file")]
+        for name in ours:
+            if str(error) == "Error opening " + name:
+                raise PlotError("cannot write %s, trov-export's file (%s): name a folder it may write with "
+                                "--exports DIR" % (name, error))
+        raise
+
+
+def prepare_export(expnam, wanted, exports=None):
     """Makes sure the export of each wanted histogram exists, is newer than
     the experiment and its profile, and is of one set with the summary,
-    running trov-export when one is not. Returns the summary, the plan, the
+    running trov-export when one is not; its files are in exports when given,
+    else beside the experiment. Returns the summary, the plan, the
     numbers of the histograms to draw, and the message of each that could not
     be exported, by number."""
-    plan = plan_export(expnam, wanted)
+    plan = plan_export(expnam, wanted, exports)
     since = os.path.getmtime(plan["experiment"])
     planned = plan["histograms"]
     stale = not newer_than([plan["summary"]], since) or any(
@@ -110,12 +130,12 @@ def prepare_export(expnam, wanted):
     failures = {}
     if stale:
         try:
-            run_exporter(histogram_words(wanted) + [expnam])
+            run_export(plan, histogram_words(wanted) + [expnam], exports)
         except PlotError as error:
             # One histogram at a time, so that those that can be drawn are.
             for h in planned:
                 try:
-                    run_exporter(histogram_words([h["number"]]) + [expnam])
+                    run_export(plan, histogram_words([h["number"]]) + [expnam], exports)
                 except PlotError as one:
                     failures[h["number"]] = str(one)
             if len(failures) == len(planned):
@@ -125,7 +145,7 @@ def prepare_export(expnam, wanted):
             # one summary describes them all.
             exported = [h["number"] for h in planned if h["number"] not in failures]
             if len(exported) > 1:
-                run_exporter(histogram_words(exported) + [expnam])
+                run_export(plan, histogram_words(exported) + [expnam], exports)
     summary = read_summary(plan["summary"])
     numbers = [h["number"] for h in planned if h["number"] not in failures]
     for h in planned:
