@@ -13,7 +13,8 @@ from trov_plot.errors import PlotError, UsageError  # noqa: E402
 from trov_plot.figure import fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
 from trov_plot.export import read_summary  # noqa: E402
 from trov_plot.loading import check_drawable, read_points, read_ticks  # noqa: E402
-from trov_plot.style import STYLE, axis_label, chi2_text, phase_colour, short_name, statistics_lines  # noqa: E402
+from trov_plot.style import (STYLE, axis_label, chi2_text, curve_limits, padded, phase_colour, short_name,  # noqa: E402
+                             statistics_lines)
 
 SCRATCH = os.environ.get("TROV_SCRATCH", "/tmp/trov_plot_parts_test")
 
@@ -238,6 +239,10 @@ class SharedRules(unittest.TestCase):
             self.assertEqual((phase_colour(marker), phase_colour(marker, text=True)), (line, text), marker)
         for axis, unit, label in rules["axis_labels"]:
             self.assertEqual(axis_label(axis, unit), label, (axis, unit))
+        for case in rules["limits"]:
+            offset, bottom, top = curve_limits(case["low"], case["high"], case["difference"])
+            self.assertEqual((offset, bottom, top, list(padded(bottom, top))),
+                             (case["offset"], case["bottom"], case["top"], case["axis"]), case)
 
     def test_every_phase_name_meets_four_and_a_half_to_one_on_white(self):
         def luminance(colour):

@@ -439,6 +439,7 @@ class Layouts(unittest.TestCase):
             ["--x", "d", "--stack", "--height", "140", "NAC-2015A"], ["--log", "--stats", "SAMPLE", "3"],
             ["--sqrt", "--stats", "--background", "SAMPLE", "1"], ["--zoom", "60:100:5", "--diff-panel", "--stats", "SAMPLE", "1"],
             ["--x", "q", "--descending", "--stats", "PBSO4X", "1"],
+            ["--stats", "NAC-2015A", "2"], ["--width", "60", "--delta-sigma", "NAC-2015A", "2"],  # to 207,569 µs
         ]
         for words in cases:
             with self.subTest(words=" ".join(words)):

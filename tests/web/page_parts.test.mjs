@@ -6,7 +6,7 @@ import { group_experiments, stored_name } from '../../src/apps/web/page/experime
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
-import { axis_label, chi2_text, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
+import { axis_label, chi2_text, curve_limits, padded, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
 import RULES from '../data/figure_rules.json' with { type: 'json' };
 
 test('dropped files are sorted into experiments whatever their case, folder by folder', () => {
@@ -29,6 +29,10 @@ test('the figure\'s words and colours are trov-plot\'s, case by case of the shar
     assert.deepEqual([phase_colour(marker), phase_colour(marker, true)], [line, text], `marker ${marker}`);
   }
   for (const [axis, unit, label] of RULES.axis_labels) assert.equal(axis_label(axis, unit), label, `${axis} ${unit}`);
+  for (const c of RULES.limits) {
+    const { offset, bottom, top } = curve_limits(c.low, c.high, c.difference);
+    assert.deepEqual([offset, bottom, top, padded(bottom, top)], [c.offset, c.bottom, c.top, c.axis], JSON.stringify(c));
+  }
 });
 
 test('CR LF line ends are those of trov on Windows: one CR before every LF', () => {

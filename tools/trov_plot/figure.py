@@ -4,7 +4,7 @@ import textwrap
 from dataclasses import dataclass, field
 
 from .errors import PlotError, UsageError
-from .style import COLOURS, axis_label, display_name, phase_colour, short_name, statistics_lines
+from .style import COLOURS, axis_label, curve_limits, display_name, padded, phase_colour, short_name, statistics_lines
 
 OBSERVED, CALCULATED, DIFFERENCE = COLOURS["observed"], COLOURS["calculated"], COLOURS["difference"]
 BACKGROUND, ZERO_LINE, EXCLUDED = COLOURS["background"], COLOURS["zero"], COLOURS["excluded"]
@@ -304,14 +304,14 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     width_px = max(1, int(style.width_mm * AXES_SHARE / 25.4 * style.dpi))
     height_px = max(1, int(figure.get_figheight() * style.dpi))
     shown = keep & np.isfinite(observed)
-    top = float(finite(observed[shown], calculated[fitted]).max())
-    bottom = float(finite(observed[shown], calculated[fitted]).min())
-    offset = None
-    if not style.diff_panel:
-        # On the curves' own scale, below them, as most Rietveld papers show it.
-        d_fit = finite(difference[fitted])
-        offset = bottom - float(d_fit.max()) - 0.04 * (top - bottom)
-        bottom = offset + float(d_fit.min())
+    values = np.concatenate([observed[shown], calculated[fitted]])
+    values = values[np.isfinite(values)]
+    # The difference on the curves' own scale, below them, as most Rietveld
+    # papers show it; or in a panel of its own.
+    d_fit = finite(difference[fitted])
+    offset, bottom, top = curve_limits(float(values.min()) if values.size else None,
+                                       float(values.max()) if values.size else None,
+                                       None if style.diff_panel else (float(d_fit.min()), float(d_fit.max())))
 
     points_per_mm = int(shown.sum()) / (style.width_mm * AXES_SHARE)
     if style.sqrt or style.log:
@@ -354,11 +354,10 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
         if style.diff_panel:
             axes[2].text((low + high) / 2, 0.96, "×%g" % factor, ha="center", va="top",
                          transform=axes[2].get_xaxis_transform())
-    span = (top - bottom) or 1.0
-    curves.set_ylim(bottom - 0.02 * span, top + 0.05 * span)
+    curves.set_ylim(*padded(bottom, top))
     if style.sqrt:
         curves.set_yscale("function", functions=(signed_sqrt, signed_square))
-        curves.set_yticks(sqrt_ticks(bottom - 0.02 * span, top + 0.05 * span))
+        curves.set_yticks(sqrt_ticks(*padded(bottom, top)))
         curves.set_ylabel("Intensity, √ scale")
     elif style.log:
         from matplotlib.ticker import NullFormatter

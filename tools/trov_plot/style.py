@@ -85,3 +85,27 @@ def statistics_lines(statistics, reduced_chi2=None):
     elif reduced_chi2 is not None:
         lines.append("χ² (refinement) = %s" % chi2_text(reduced_chi2))
     return lines
+
+
+def curve_limits(low, high, difference=None):
+    """The curves' extent on the intensity axis: low and high, the smallest
+    and largest value shown (None when there is none); difference, the
+    smallest and largest difference to draw below the curves, or None (it
+    has a panel of its own). Returns (the difference's zero or None, bottom,
+    top)."""
+    limits = STYLE["limits"]
+    if low is None or high is None or not high >= low:
+        low, high = 0.0, 1.0
+    if difference is None:
+        return None, low, high
+    offset = low - difference[1] - limits["difference_gap"] * (high - low)
+    return offset, offset + difference[0], high
+
+
+def padded(bottom, top):
+    """The axis' limits: bottom to top with a little room below and above."""
+    limits = STYLE["limits"]
+    span = top - bottom
+    if not span > 0:
+        span = abs(top) or 1.0
+    return bottom - limits["below"] * span, top + limits["above"] * span

@@ -8,7 +8,7 @@
 // and last value that falls in it, which draws the same picture as every
 // point would, in a pass over the arrays.
 
-import { COLOURS, phase_colour, short_name } from './figure_style.js';
+import { COLOURS, curve_limits, padded, phase_colour, short_name } from './figure_style.js';
 
 // The figure's parts in CSS pixels. Above the frame, the legend and the
 // statistics (beside it where they fit, else on a line of their own: never
@@ -193,18 +193,9 @@ function visible_limits(data, x, range) {
       }
     }
   }
-  if (!(top >= bottom)) {
-    top = 1;
-    bottom = 0;
-  }
-  let offset = null;
-  if (dmax >= dmin) {
-    offset = bottom - dmax - 0.04 * (top - bottom);
-    bottom = offset + dmin;
-  }
-  let span = top - bottom;
-  if (!(span > 0)) span = Math.abs(top) || 1;
-  return { shown, offset, y: [bottom - 0.02 * span, top + 0.05 * span] };
+  const seen = top >= bottom;
+  const limits = curve_limits(seen ? bottom : null, seen ? top : null, dmax >= dmin ? [dmin, dmax] : null);
+  return { shown, offset: limits.offset, y: padded(limits.bottom, limits.top) };
 }
 
 function format_tick(value, decimals) {

@@ -69,3 +69,26 @@ export function statistics_lines(statistics, reduced_chi2) {
   else if (reduced_chi2 !== undefined && reduced_chi2 !== null) lines.push(`χ² (refinement) = ${chi2_text(reduced_chi2)}`);
   return lines;
 }
+
+// The curves' extent on the intensity axis: low and high, the smallest and
+// largest value shown (null when there is none); difference, the smallest
+// and largest difference to draw below the curves, or null (it has a panel
+// of its own). Returns {offset: the difference's zero or null, bottom, top}.
+export function curve_limits(low, high, difference) {
+  const limits = STYLE.limits;
+  if (low === null || high === null || !(high >= low)) {
+    low = 0;
+    high = 1;
+  }
+  if (!difference) return { offset: null, bottom: low, top: high };
+  const offset = low - difference[1] - limits.difference_gap * (high - low);
+  return { offset, bottom: offset + difference[0], top: high };
+}
+
+// The axis' limits: bottom to top with a little room below and above.
+export function padded(bottom, top) {
+  const limits = STYLE.limits;
+  let span = top - bottom;
+  if (!(span > 0)) span = Math.abs(top) || 1;
+  return [bottom - limits.below * span, top + limits.above * span];
+}
