@@ -419,38 +419,33 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
 CLEARANCE_PT = 1.5
 
 
+def grow_row(panel, row, needed, figure):
+    """Makes row (0: the curves, 1: the tick rows) of the panel's grid at
+    least needed pixels tall, the figure growing by what it takes. Whether
+    it had to."""
+    have = (panel.curves if row == 0 else panel.ticks).bbox.height
+    if have >= needed - 0.5:
+        return False
+    panel.ratios[row] *= needed / max(have, 1.0) * 1.02
+    panel.grid.set_height_ratios(panel.ratios)
+    figure.set_figheight(figure.get_figheight() + (needed - have) / figure.dpi)
+    return True
+
+
 def fit_tick_rows(panel, renderer, figure):
-    """Makes each tick row at least as tall as its name, the figure growing
-    by what the rows take. Whether anything changed."""
+    """Makes each tick row at least as tall as its name."""
     labels = [t for t in panel.ticks.get_yticklabels() if t.get_text()]
     if not labels:
         return False
     text_px = max(t.get_window_extent(renderer).height for t in labels)
-    needed = panel.rows * (text_px + CLEARANCE_PT * figure.dpi / 72)
-    have = panel.ticks.bbox.height
-    if have >= needed - 0.5:
-        return False
-    panel.ratios[1] *= needed / max(have, 1.0) * 1.02
-    panel.grid.set_height_ratios(panel.ratios)
-    figure.set_figheight(figure.get_figheight() + (needed - have) / figure.dpi)
-    return True
+    return grow_row(panel, 1, panel.rows * (text_px + CLEARANCE_PT * figure.dpi / 72), figure)
 
 
 def fit_curves_height(panel, renderer, figure):
     """Makes the curves at least twice as tall as their tallest corner box,
-    growing the figure by what they take, so that the box can stand above
-    the data."""
+    so that the box can stand above the data."""
     boxes = [t.get_bbox_patch().get_window_extent(renderer).height for t in panel.corners]
-    if not boxes:
-        return False
-    needed = 2.1 * max(boxes)
-    have = panel.curves.bbox.height
-    if have >= needed - 0.5:
-        return False
-    panel.ratios[0] *= needed / max(have, 1.0) * 1.02
-    panel.grid.set_height_ratios(panel.ratios)
-    figure.set_figheight(figure.get_figheight() + (needed - have) / figure.dpi)
-    return True
+    return bool(boxes) and grow_row(panel, 0, 2.1 * max(boxes), figure)
 
 
 def fit_name(panel, renderer):
