@@ -251,10 +251,14 @@ def statistics_text(info, summary):
 
 
 def fitted_only(x, y, fitted):
-    """y where a point was fitted and nan elsewhere, so that a curve breaks
-    at excluded points rather than crossing them in a straight line."""
+    """A curve's points over the fitted points, with a nan where each run of
+    excluded points begins, so that the curve breaks there rather than
+    crossing the run in a straight line."""
     import numpy as np
-    return x, np.where(fitted, y, np.nan)
+    if fitted.all():
+        return x, y
+    keep = fitted | np.r_[True, fitted[:-1]]  # the fitted points, and the first of each run left out
+    return x[keep], np.where(fitted[keep], y[keep], np.nan)
 
 
 # --- a histogram, a figure -------------------------------------------------------------
