@@ -10,7 +10,7 @@ import numpy as np
 sys.path.insert(0, os.environ.get("TROV_PLOT_PACKAGE", os.path.join(os.path.dirname(__file__), "..", "tools")))
 from trov_plot.cli import parse_arguments, stack_groups  # noqa: E402
 from trov_plot.errors import PlotError, UsageError  # noqa: E402
-from trov_plot.figure import fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
+from trov_plot.figure import excluded_runs, fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
 from trov_plot.export import read_summary  # noqa: E402
 from trov_plot.loading import check_drawable, read_points, read_ticks  # noqa: E402
 from trov_plot.style import (STYLE, axis_label, chi2_text, curve_limits, padded, phase_colour, short_name,  # noqa: E402
@@ -239,6 +239,9 @@ class SharedRules(unittest.TestCase):
             self.assertEqual((phase_colour(marker), phase_colour(marker, text=True)), (line, text), marker)
         for axis, unit, label in rules["axis_labels"]:
             self.assertEqual(axis_label(axis, unit), label, (axis, unit))
+        for case in rules["excluded_runs"]:
+            x, fitted = np.array(case["x"], float), np.array(case["fitted"]) == 1
+            self.assertEqual([list(run) for run in excluded_runs(x, ~fitted)], case["runs"], case)
         for case in rules["limits"]:
             offset, bottom, top = curve_limits(case["low"], case["high"], case["difference"])
             self.assertEqual((offset, bottom, top, list(padded(bottom, top))),

@@ -29,6 +29,9 @@ test('the figure\'s words and colours are trov-plot\'s, case by case of the shar
     assert.deepEqual([phase_colour(marker), phase_colour(marker, true)], [line, text], `marker ${marker}`);
   }
   for (const [axis, unit, label] of RULES.axis_labels) assert.equal(axis_label(axis, unit), label, `${axis} ${unit}`);
+  for (const c of RULES.excluded_runs) {
+    assert.deepEqual(excluded_runs(Float64Array.from(c.x), Uint8Array.from(c.fitted)), c.runs, JSON.stringify(c));
+  }
   for (const c of RULES.limits) {
     const { offset, bottom, top } = curve_limits(c.low, c.high, c.difference);
     assert.deepEqual([offset, bottom, top, padded(bottom, top)], [c.offset, c.bottom, c.top, c.axis], JSON.stringify(c));
