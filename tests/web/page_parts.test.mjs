@@ -109,6 +109,21 @@ test('the SVG file holds no character XML forbids, whatever a name or title hold
   assert.ok(svg.includes('>form feed [1m</text>') && svg.includes('<title>title\ufffd with \ufffd a lone half</title>'));
 });
 
+test('no text leaves the figure, whatever the range: a round last label at the frame\'s edge included', () => {
+  for (const [lo, hi] of [[0, 200000], [25984, 207569], [0.5, 120], [-3, 3]]) {
+    const rows = Array.from({ length: 500 }, (_, i) => {
+      const x = lo + ((hi - lo) * i) / 499;
+      return [x, 1000 + 500 * Math.sin(x), 1000 + 500 * Math.sin(x), 1];
+    });
+    for (const width of [358, 1200]) {
+      const painter = svg_painter(width, 340, 't');
+      draw_figure(painter, data_of(rows), { axis: 'position', range: [lo, hi] }, { width, height: 340 });
+      const out = painter.texts.filter((t) => t.x0 < -0.5 || t.x1 > width + 0.5 || t.y0 < -0.5 || t.y1 > 340.5);
+      assert.deepEqual(out.map((t) => t.text), [], `${lo} to ${hi} at ${width} px`);
+    }
+  }
+});
+
 test('curves break at points left out of the fit, drawn point by point or a column at a time', () => {
   const calculated_lines = (rows) => {
     const painter = svg_painter(800, 500, 't');

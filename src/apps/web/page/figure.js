@@ -31,10 +31,10 @@ function legend_width(painter) {
   return LEGEND.reduce((sum, word) => sum + SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP, -ENTRY_GAP);
 }
 
-// Where everything goes, from measured texts: {left, width, legend_x, legend_y,
+// Where everything goes, from measured texts: {left, width, x_ticks, legend_x, legend_y,
 // statistics: {x, y} or null, curves: {top, height}, ticks: {top, height,
 // rows}, bottom, y_ticks}.
-export function layout(painter, size, data, y_range) {
+export function layout(painter, size, data, y_range, x_range) {
   const rows = Math.max(data.phases.length, 1);
   const names = data.phases.map((p) => painter.measure(short_name(p.name), NAME_SIZE));
   const statistics_width = data.statistics ? painter.measure(data.statistics) : 0;
@@ -53,9 +53,24 @@ export function layout(painter, size, data, y_range) {
     const y_ticks = nice_ticks(y_range[0], y_range[1], Math.max(2, Math.floor(curves_height / 50)));
     const labels = y_ticks.values.map((v) => painter.measure(format_tick(v, y_ticks.decimals)));
     left = INTENSITY + Math.max(0, ...labels, ...names) + GAP + 4;
+    // Room on the right for half the last x label where it stands at the frame's edge.
+    let right = MARGIN.right;
+    let x_labels = null;
+    for (let fit = 0; fit < 2; ++fit) {
+      const [lo, hi] = x_range;
+      const width = Math.max(40, size.width - left - right);
+      x_labels = x_ticks(painter, lo, hi, width);
+      const inside = x_labels.values.filter((v) => v >= lo && v <= hi);
+      if (inside.length === 0 || !(hi > lo)) break;
+      const last = inside[inside.length - 1];
+      const end = left + ((last - lo) / (hi - lo)) * width + painter.measure(format_tick(last, x_labels.decimals)) / 2;
+      if (end <= size.width - 2) break;
+      right += end - (size.width - 2);
+    }
     box = {
       left,
-      width: Math.max(40, size.width - left - MARGIN.right),
+      width: Math.max(40, size.width - left - right),
+      x_ticks: x_labels,
       legend_x,
       legend_y: 14,
       statistics: data.statistics ? { x: size.width - MARGIN.right, y: beside ? 14 : 14 + ROW } : null,
@@ -213,7 +228,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   const x = data.x[view.axis];
   const [lo, hi] = view.range;
   const limits = visible_limits(data, x, view.range);
-  const box = layout(painter, size, data, limits.y);
+  const box = layout(painter, size, data, limits.y, view.range);
   const px = (v) => box.left + ((v - lo) / (hi - lo)) * box.width;
   const [y0, y1] = limits.y;
   const curves = box.curves;
@@ -348,7 +363,7 @@ function draw_axes(painter, data, view, box, { px, py }) {
      box.left, box.bottom, box.left, curves.top, box.left, ticks.top, right, ticks.top],
     COLOURS.axes, 0.8);
   const [lo, hi] = view.range;
-  const xt = x_ticks(painter, lo, hi, box.width);
+  const xt = box.x_ticks;
   const marks = [];
   for (const v of xt.values) {
     const at = px(v);
