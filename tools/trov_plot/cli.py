@@ -204,6 +204,10 @@ def prepare(options):
 def use_matplotlib():
     """matplotlib set for print: its pyplot module."""
     import matplotlib
+    # Figures are laid out, measured and settled before they are drawn, with
+    # what matplotlib has had since 3.6.
+    if tuple(int(part) for part in matplotlib.__version__.split(".")[:2] if part.isdigit()) < (3, 6):
+        raise PlotError("needs matplotlib 3.6 or later, not %s" % matplotlib.__version__)
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     # Text stays text in SVG and PDF, so journals and editors can change it;
