@@ -15,6 +15,7 @@
 #include "common/windows_api.h"
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -742,8 +743,10 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
   };
   for (const Case& c : cases) {
     const testing::RunResult r = run_export(scratch, c.args);
+    std::string out = r.out;  // Windows ends its lines in CR LF
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
     EXPECT_EQ(r.status, c.status) << c.message;
-    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << r.out;
     if (c.status != 0) {
       EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     }
