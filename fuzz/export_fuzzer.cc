@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 // Input: the experiment's bytes and, when anything is left, the profile's,
 // split by FuzzedDataProvider; the profile is there as f.p01 and, for the
 // upper-case retry, F.P02. Inputs may be large: a summary or a row longer than
-// an output block must be written whole. Checked: an export either succeeds
+// an output block must be written whole. Checked: an export (with its CIF) either succeeds
 // or leaves no file at all, and never a temporary one.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   bool exported = true;
   try {
-    trov::export_experiment({"f", "", {}, trov::kAnsiCodePage});
+    trov::export_experiment({"f", "", {}, trov::kAnsiCodePage, true});
   } catch (const trov::Fatal&) {
     exported = false;  // status 1 with a message: an expected outcome for most inputs
   }

@@ -203,11 +203,11 @@ std::map<std::string, std::string> digests_of(const Case& c) {
   const testing::RunResult r = scratch.run_trov(c.word);
   std::map<std::string, std::string> digests;
   digests["stdout"] = testing::sha256_hex(without_cr_before_lf(r.out) + "\nstatus " + std::to_string(r.status));
-  // Then trov-export on the same files: its CSV and JSON files join the
+  // Then trov-export on the same files: its CSV, JSON and CIF files join the
   // folder, and what it said (standard output and error) is digested too.
   const std::string word(c.word, std::string_view(c.word).find('\n'));
   const testing::RunResult e = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
-                                                    scratch.path("_export"), testing::export_command({word}), true);
+                                                    scratch.path("_export"), testing::export_command({"--cif", word}), true);
   digests["export stdout"] =
       testing::sha256_hex(without_cr_before_lf(e.out) + "\nstatus " + std::to_string(e.status));
   for (const auto& entry : fs::directory_iterator(scratch.path())) {

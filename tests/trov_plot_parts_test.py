@@ -104,7 +104,7 @@ class Reading(unittest.TestCase):
             self.assertIn("p.csv holds values too large to draw (observed reaches 1.7e+308", str(caught.exception))
 
     def test_a_summary_not_shaped_as_written_is_named_with_what_is_wrong(self):
-        good = {"title": "t", "phases": {"1": "Si"}, "histograms": [{"number": 1, "statistics": {"wRp": 0.1}}]}
+        good = {"title": "t", "phases": {"1": {"name": "Si", "cell": {"a": 5.43}}}, "histograms": [{"number": 1, "statistics": {"wRp": 0.1}}]}
         self.assertEqual(read_summary(write("s.json", json.dumps(good)))["title"], "t")
         cases = [
             ("[" * 10000 + "]" * 10000, "nested too deep"),
@@ -112,7 +112,8 @@ class Reading(unittest.TestCase):
             ('{"histograms": [{"number": 1, "statistics": {"wRp": 1e400}}]}', "statistics are not finite numbers"),
             ('{"title": 5, "histograms": []}', "its title is not text"),
             ('{"histograms": [{"number": 1, "name": ["x"]}]}', "histogram 1's name is not text"),
-            ('{"phases": {"1": 2}, "histograms": []}', "its phases are not names"),
+            ('{"phases": {"1": "Si"}, "histograms": []}', "its phases are not as written"),
+            ('{"phases": {"1": {"name": 2}}, "histograms": []}', "its phases are not as written"),
             ('{"histograms": [{"number": "1"}]}', "a histogram has no number"),
             ('{"histograms": [{"number": 1, "points_bytes": -1}]}', "points_bytes is not a count"),
             ('{"reduced_chi2": NaN, "histograms": []}', "reduced_chi2 is not a finite number"),

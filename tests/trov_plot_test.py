@@ -7,6 +7,8 @@ import subprocess
 import sys
 import unittest
 
+from generated_profiles import write_profile
+
 TOOL = os.environ["TROV_PLOT"]
 SCRATCH = os.environ["TROV_SCRATCH"]
 
@@ -25,32 +27,6 @@ def svg_size_pt(path):
 def png_size(path):
     with open(path, "rb") as f:
         return struct.unpack(">II", f.read(24)[16:24])
-
-
-def write_profile(path, positions, phases, seed):
-    """A profile file of generated points at the positions given (the
-    experiment's unit: centidegrees or microseconds): a background, peaks
-    marked for each phase, noise, and the first fortieth excluded."""
-    import numpy as np
-    rng = np.random.default_rng(seed)
-    n = len(positions)
-    calculated = 200 + 50 * np.exp(-3 * np.arange(n) / n)
-    flags = np.zeros(n, dtype="<i4")
-    for phase in range(phases):
-        for centre in rng.choice(n, 30, replace=False):
-            calculated += 1500 / (phase + 1) * rng.random() * np.exp(-((np.arange(n) - centre) / 4.0) ** 2)
-            flags[centre] |= 4 << phase
-    observed = calculated + rng.normal(0, np.sqrt(calculated))
-    calculated[: n // 40] = 0
-    points = np.zeros((-(-n // 14) * 14, 9), dtype="<f4")
-    points[:n, 1], points[:n, 2], points[:n, 3], points[:n, 4] = positions, observed, calculated, 1
-    points[:n, 6] = 1 / np.maximum(observed, 1)
-    words = points.view("<i4")
-    words[:n, 0] = flags
-    blocks = words.reshape(-1, 14 * 9).tobytes()
-    with open(path, "wb") as f:
-        for i in range(0, len(blocks), 504):
-            f.write(blocks[i:i + 504] + bytes(8))
 
 
 class SampleFigures(unittest.TestCase):

@@ -232,7 +232,8 @@ def run(argv):
     plt = use_matplotlib()
     from matplotlib.backends.backend_pdf import PdfPages
     kind, names = output_names(options, expnam, groups)
-    phases = "phases: " + "; ".join("%s %s" % item for item in sorted(summary.get("phases", {}).items()))
+    phases = "phases: " + "; ".join("%s %s" % (n, phase.get("name", "phase %s" % n))
+                                    for n, phase in sorted(summary.get("phases", {}).items()))
     style = style_of(options)
     pages = PdfPages(names[0], metadata={"Creator": "trov-plot", "CreationDate": None, "Subject": phases}) \
         if kind == "pdf" else None

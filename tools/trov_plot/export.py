@@ -202,8 +202,9 @@ def summary_fault(summary):
     if "reduced_chi2" in summary and not is_number(summary["reduced_chi2"]):
         return "its reduced_chi2 is not a finite number"
     phases = summary.get("phases", {})
-    if not isinstance(phases, dict) or not all(isinstance(v, str) for v in phases.values()):
-        return "its phases are not names"
+    if not isinstance(phases, dict) or not all(isinstance(v, dict) and isinstance(v.get("name", ""), str)
+                                               for v in phases.values()):
+        return "its phases are not as written"
     histograms = summary.get("histograms")
     if not isinstance(histograms, list) or not all(isinstance(h, dict) for h in histograms):
         return "its histograms are not as written"

@@ -386,7 +386,8 @@ def draw_histogram(figure, grid, hist, summary, style, xlim, show_x_label, stack
     else:
         curves.set_ylabel("Intensity")
 
-    names = {n: hist.tick_phase[n] or summary.get("phases", {}).get(str(n)) or "phase %d" % n for n in hist.tick_phase}
+    phases = summary.get("phases", {})
+    names = {n: hist.tick_phase[n] or phases.get(str(n), {}).get("name") or "phase %d" % n for n in hist.tick_phase}
     draw_tick_rows(tick_axes, ticks_x, hist.tick_marker, names)
     from matplotlib.ticker import MaxNLocator
     part.x_bins = max(5, int(style.width_mm / 12))  # a labelled tick every 12 mm or so

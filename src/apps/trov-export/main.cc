@@ -23,7 +23,7 @@ namespace {
 using trov::Fatal;
 
 constexpr const char* kUsage =
-    "usage: trov-export [-o DIR] [--histogram N]... [--list] EXPNAM\n"
+    "usage: trov-export [-o DIR] [--histogram N]... [--cif] [--list] EXPNAM\n"
     "\n"
     "Writes, for each powder histogram HH of the experiment EXPNAM (all of them\n"
     "unless --histogram names some), EXPNAM_HH.csv with every point and\n"
@@ -35,6 +35,8 @@ constexpr const char* kUsage =
     "\n"
     "  -o, --output DIR   write the files into DIR (made if missing)\n"
     "  --histogram N      export histogram N only (repeatable)\n"
+    "  --cif              also write EXPNAM.cif, the refinement as a powder CIF\n"
+    "                     (phases, cells, atoms; each histogram's profile)\n"
     "  --list             write nothing; print, as JSON, the experiment and\n"
     "                     profile files found and the files an export writes\n"
     "  -h, --help         show this text\n"
@@ -78,7 +80,7 @@ struct Options {
   std::string output;
   std::set<int> histograms;
   std::string word;
-  bool help = false, version = false, list = false;
+  bool help = false, version = false, list = false, cif = false;
 };
 
 // The command line's words, and the code page of their bytes. Windows hands
@@ -117,6 +119,8 @@ Options parse(const std::vector<std::string>& words) {
       options.version = true;
     } else if (arg == "--list") {
       options.list = true;
+    } else if (arg == "--cif") {
+      options.cif = true;
     } else if (arg == "-o" || arg == "--output") {
       options.output = value(arg);
     } else if (arg.rfind("--output=", 0) == 0) {
@@ -151,10 +155,10 @@ int main(int argc, char** argv) {
     } else if (options.version) {
       std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
     } else if (options.list) {
-      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms, kWordsCodePage})).c_str(),
+      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms, kWordsCodePage, options.cif})).c_str(),
                  stdout);
     } else {
-      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms, kWordsCodePage})) {
+      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms, kWordsCodePage, options.cif})) {
         std::printf("%s\n", name.c_str());
       }
     }

@@ -157,7 +157,7 @@ EMSCRIPTEN_KEEPALIVE int trov_web_convert(const char* expnam, const char* histog
 // summary, all or nothing.
 EMSCRIPTEN_KEEPALIVE int trov_web_export(const char* expnam, const char* histograms) {
   return reported([&] {
-    trov::export_experiment({expnam, "", histogram_set(histograms), trov::kAnsiCodePage});
+    trov::export_experiment({expnam, "", histogram_set(histograms), trov::kAnsiCodePage, false});
     return std::string();
   });
 }
@@ -179,7 +179,7 @@ EMSCRIPTEN_KEEPALIVE const char* trov_web_point_fields() { return kPointFields; 
 
 // trov-export --list on EXPNAM: the plan as JSON, in trov_web_text().
 EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {
-  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}, trov::kAnsiCodePage})); });
+  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}, trov::kAnsiCodePage, false})); });
 }
 
 // What trov-export's JSON summary says of EXPNAM, every powder histogram

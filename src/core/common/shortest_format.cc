@@ -200,4 +200,18 @@ char* format_shortest(char* out, double value) { return format(out, value); }
 
 char* format_shortest(char* out, float value) { return format(out, value); }
 
+ShortestDecimal shortest_decimal(double value) {
+  ShortestDecimal out;
+  out.negative = std::signbit(value);
+  if (value == 0) return out;
+  const auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(value));
+  out.significand = decimal.significand;
+  out.exponent = decimal.exponent;
+  while (out.significand % 10 == 0) {
+    out.significand /= 10;
+    ++out.exponent;
+  }
+  return out;
+}
+
 }  // namespace trov

@@ -18,4 +18,13 @@ inline constexpr std::size_t kMaxShortestChars = 32;
 char* format_shortest(char* out, double value);
 char* format_shortest(char* out, float value);
 
+// The same shortest digits as a number: |value| = significand * 10^exponent,
+// the significand without trailing zeros (0 for a zero). value is finite.
+struct ShortestDecimal {
+  bool negative = false;
+  unsigned long long significand = 0;
+  int exponent = 0;
+};
+ShortestDecimal shortest_decimal(double value);
+
 }  // namespace trov

@@ -8,6 +8,7 @@
 #include <map>
 #include <thread>
 
+#include "cif/powder_cif.h"
 #include "common/fatal.h"
 #include "common/output_set.h"
 #include "common/file_handle.h"
@@ -105,9 +106,9 @@ struct HistogramJob {
   CsvCounts counts;
 };
 
-void run_job(HistogramJob& job, const std::map<int, std::string>& phase_names) {
+void run_job(HistogramJob& job, const std::map<int, PhaseInfo>& phases) {
   try {
-    job.counts = write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phase_names});
+    job.counts = write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phases});
     job.profile.close();
     // Open until the commit, but their blocks are needed no more.
     job.points->release_buffer();
@@ -122,7 +123,7 @@ void run_job(HistogramJob& job, const std::map<int, std::string>& phase_names) {
 // Histograms are exported side by side, a thread a core: each job writes
 // only its own two files, so the bytes are those of a run one histogram at a
 // time, and the slowest part (shortest decimals) is spread over the machine.
-void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, std::string>& phase_names) {
+void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, PhaseInfo>& phases) {
 #if defined(TROV_SINGLE_THREADED) || (defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__))
   // A browser page without shared memory has one thread, and so has a build
   // configured with TROV_THREADS=OFF (qemu-i386 starts no second one).
@@ -132,7 +133,7 @@ void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, std::string>&
 #endif
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i = next++; i < jobs.size(); i = next++) run_job(jobs[i], phase_names);
+    for (std::size_t i = next++; i < jobs.size(); i = next++) run_job(jobs[i], phases);
   };
   if (threads <= 1) {
     work();
@@ -156,6 +157,7 @@ ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, cons
   const std::string base = path_text(typed.filename(), code_page);
   auto in_folder = [&](const std::string& name) { return path_text(folder / native_path(name, code_page), code_page); };
   plan.summary = in_folder(export_summary_name(base));
+  if (request.cif) plan.cif = in_folder(export_cif_name(base));
   const std::vector<int> wanted = histograms_to_export(request, types, experiment_name);
   // An empty file, one of other records or of single-crystal histograms only:
   // said, rather than an export of nothing that looks like success.
@@ -196,7 +198,9 @@ std::string export_plan_json(const ExportPlan& plan) {
   // than by the JSON library, which takes only UTF-8, because a name must
   // lead back to its file whatever its bytes.
   std::string out = "{\n  \"experiment\": " + json_file_name(plan.experiment, plan.code_page) + ",\n  \"summary\": " +
-                    json_file_name(plan.summary, plan.code_page) + ",\n  \"histograms\": [";
+                    json_file_name(plan.summary, plan.code_page) + ",\n";
+  if (!plan.cif.empty()) out += "  \"cif\": " + json_file_name(plan.cif, plan.code_page) + ",\n";
+  out += "  \"histograms\": [";
   for (std::size_t i = 0; i < plan.histograms.size(); ++i) {
     const PlannedHistogram& h = plan.histograms[i];
     out += i == 0 ? "\n" : ",\n";
@@ -235,7 +239,7 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
     jobs.push_back({&experiment.histograms[static_cast<std::size_t>(planned.number - 1)], std::move(profile), &points,
                     &ticks, nullptr, {}});
   }
-  run_jobs(jobs, experiment.phase_names);
+  run_jobs(jobs, experiment.phases);
   std::vector<std::string> written;
   std::vector<ExportedHistogram> exported;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -256,6 +260,23 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
     for (const ExportedHistogram& e : exported) {
       if (e.histogram == &histogram) described.back() = e;
     }
+  }
+  if (request.cif) {
+    // After the CSV files, which have shown every profile readable; the
+    // writer reads each profile again, from its start.
+    std::vector<CifHistogram> histograms;
+    for (const HistogramJob& job : jobs) {
+      const int h = job.histogram->number;
+      histograms.push_back({job.histogram, [&expnam, h, &request] {
+                              NameBuffer name = histogram_file_name(expnam, 'p', h);
+                              return open_profile(name, request.code_page);
+                            }});
+    }
+    OutputFile& cif = outputs.create(plan.cif);
+    const std::string base = path_text(native_path(expnam, request.code_page).filename(), request.code_page);
+    write_powder_cif(cif, experiment, histograms, base);
+    cif.check_written();
+    written.push_back(cif.name());
   }
   OutputFile& json = outputs.create(plan.summary);
   json.write(experiment_json(experiment, described));

@@ -15,6 +15,7 @@ struct ExportRequest {
   std::string folder;        // where the files go; empty: beside the experiment
   std::set<int> histograms;  // empty: every powder histogram
   CodePage code_page;        // of the names' bytes (file_handle.h): the command line's
+  bool cif;                  // also the powder CIF of the refinement, EXPNAM.cif
 };
 
 // Real experiment files are a few MB at most; more is a device or a pipe that
@@ -32,13 +33,15 @@ struct ExportPlan {
   CodePage code_page = kAnsiCodePage;  // of every name here
   std::string experiment;  // the experiment file found
   std::string summary;
+  std::string cif;  // empty unless asked for
   std::vector<PlannedHistogram> histograms;  // those of the request, in order
 };
 // Reads only the experiment's type table; opens each profile to find it.
 // Throws Fatal as export_experiment does, except for a missing profile.
 ExportPlan plan_export(const ExportRequest& request);
-// The plan as JSON text: {"experiment", "summary", "histograms": [{"number",
-// "profile" (null when missing), "points_file", "ticks_file"}]}; each name
+// The plan as JSON text: {"experiment", "summary", "cif" (when asked for),
+// "histograms": [{"number", "profile" (null when missing), "points_file",
+// "ticks_file"}]}; each name
 // leads back to its file whatever its bytes (docs/formats.md tells how).
 std::string export_plan_json(const ExportPlan& plan);
 

@@ -115,8 +115,8 @@ class PointWriter {
         if (p.d) line.append(text.data(), write_number(text.data(), *p.d));
       }
       line += ',' + std::to_string(number) + ',';
-      const auto name = what_.phase_names->find(number);
-      if (name != what_.phase_names->end()) line += csv_field(name->second);
+      const auto phase = what_.phases->find(number);
+      if (phase != what_.phases->end() && phase->second.name) line += csv_field(*phase->second.name);
       line += p.fitted ? ",1\n" : ",0\n";
       write_line(ticks_, line);
       ++ticks_rows_;
@@ -138,6 +138,55 @@ const char* range_unit(Axis axis) {
     case Axis::kOther: break;
   }
   return "";
+}
+
+using Json = nlohmann::ordered_json;
+
+// A value and its s.u. as "a" and "a_su", each where the file holds it.
+void add_measured(Json& object, const char* key, const Measured& m) {
+  if (m.value) object[key] = *m.value;
+  if (m.su) object[std::string(key) + "_su"] = *m.su;
+}
+
+Json phase_json(const PhaseInfo& phase) {
+  static constexpr std::array<const char*, 6> kCellKeys = {"a", "b", "c", "alpha", "beta", "gamma"};
+  Json out = Json::object();
+  if (phase.name) out["name"] = utf8_text(*phase.name);
+  Json cell = Json::object();
+  for (std::size_t i = 0; i < kCellKeys.size(); ++i) add_measured(cell, kCellKeys[i], phase.cell[i]);
+  if (!cell.empty()) out["cell"] = std::move(cell);
+  add_measured(out, "volume", phase.volume);
+  if (phase.space_group) out["space_group"] = utf8_text(*phase.space_group);
+  if (!phase.atoms.empty()) {
+    Json atoms = Json::array();
+    static constexpr std::array<const char*, 3> kXyz = {"x", "y", "z"};
+    static constexpr std::array<const char*, 6> kU = {"U11", "U22", "U33", "U12", "U13", "U23"};
+    for (const auto& [number, atom] : phase.atoms) {
+      Json a = Json::object();
+      a["number"] = number;
+      if (!atom.label.empty()) a["label"] = utf8_text(atom.label);
+      if (!atom.type.empty()) a["type"] = utf8_text(atom.type);
+      for (std::size_t i = 0; i < 3; ++i) {
+        if (atom.xyz[i]) a[kXyz[i]] = *atom.xyz[i];
+      }
+      if (atom.occupancy) a["occupancy"] = *atom.occupancy;
+      if (atom.multiplicity) a["multiplicity"] = *atom.multiplicity;
+      if (atom.adp == 'I' && atom.u[0]) a["Uiso"] = *atom.u[0];
+      if (atom.adp == 'A') {
+        for (std::size_t i = 0; i < 6; ++i) {
+          if (atom.u[i]) a[kU[i]] = *atom.u[i];
+        }
+      }
+      atoms.push_back(std::move(a));
+    }
+    out["atoms"] = std::move(atoms);
+  }
+  if (!phase.fractions.empty()) {
+    Json fractions = Json::object();
+    for (const auto& [h, f] : phase.fractions) fractions[std::to_string(h)] = f;
+    out["fractions"] = std::move(fractions);
+  }
+  return out;
 }
 
 }  // namespace
@@ -165,6 +214,7 @@ ExportPoint export_point(const unsigned char* bytes, const HistogramType& type, 
   }
   out.scale = p.scale;
   out.auxiliary = p.auxiliary;
+  out.weight = weight;
   out.fitted = p.calculated > 0.0f;
   out.marker_flags = p.marker_flags;
   return out;
@@ -183,7 +233,6 @@ CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile
 }
 
 std::string experiment_json(const Experiment& info, const std::vector<ExportedHistogram>& histograms) {
-  using Json = nlohmann::ordered_json;
   Json root = Json::object();
   if (info.title) root["title"] = utf8_text(*info.title);
   if (info.reduced_chi2) root["reduced_chi2"] = *info.reduced_chi2;
@@ -193,8 +242,8 @@ std::string experiment_json(const Experiment& info, const std::vector<ExportedHi
   // rather than looked up one by one in the ordered object, which would take
   // time growing with the square of a refinement's phases.
   auto& members = static_cast<Json::object_t::Container&>(phases.get_ref<Json::object_t&>());
-  members.reserve(info.phase_names.size());
-  for (const auto& [n, name] : info.phase_names) members.emplace_back(std::to_string(n), utf8_text(name));
+  members.reserve(info.phases.size());
+  for (const auto& [n, phase] : info.phases) members.emplace_back(std::to_string(n), phase_json(phase));
   root["phases"] = std::move(phases);
   Json list = Json::array();
   for (const ExportedHistogram& e : histograms) {

@@ -24,6 +24,7 @@ struct ExportPoint {
   double observed = 0, calculated = 0, difference = 0;  // times the scale
   std::optional<double> sigma, delta_sigma;             // where the weight is positive and finite
   float scale = 0, auxiliary = 0;
+  float weight = 0;               // the word after auxiliary: 1/sigma^2 of the unscaled counts
   bool fitted = false;            // calculated > 0: the points trov converts
   std::int32_t marker_flags = 0;
 };
@@ -57,7 +58,7 @@ void read_export_points(InputFile& profile, const HistogramInfo& histogram, Visi
 // their columns and number forms) from the profile's start to its end.
 struct HistogramExport {
   const HistogramInfo* histogram;
-  const std::map<int, std::string>* phase_names;
+  const std::map<int, PhaseInfo>* phases;  // for the phases' names
 };
 // The rows below each header, and each file's whole size in bytes.
 struct CsvCounts {

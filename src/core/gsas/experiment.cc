@@ -201,6 +201,88 @@ void read_histogram_record(std::string_view record, HistogramInfo& h, RangeWords
   }
 }
 
+// Fixed 10-column fields from column 12: the refinement package writes the
+// cell and atom records so, and a value that fills its field runs into the
+// one before.
+std::optional<double> field_at(std::string_view record, std::size_t column) {
+  return number(trimmed(record.substr(column, kConstantWidth)));
+}
+
+void read_atom_record(std::string_view record, PhaseInfo& phase) {
+  // "CRSn  AT  mA": the atom number in columns 8-10, A or B in column 11.
+  const std::optional<long long> m = whole_number(trimmed(record.substr(8, 3)));
+  if (record.substr(6, 2) != "AT" || !m || *m < 1 || (record[11] != 'A' && record[11] != 'B')) return;
+  AtomSite& atom = phase.atoms[static_cast<int>(*m)];
+  if (record[11] == 'A') {
+    // type (8), x y z occupancy (10 each), label (8), multiplicity (4)
+    atom.type = trimmed(record.substr(14, 8));
+    for (std::size_t i = 0; i < 3; ++i) atom.xyz[i] = field_at(record, 22 + 10 * i);
+    atom.occupancy = field_at(record, 52);
+    atom.label = trimmed(record.substr(62, 8));
+    atom.multiplicity = whole_number(trimmed(record.substr(70, 4)));
+  } else {
+    // Uiso, or U11 U22 U33 U12 U13 U23 (10 each), then I or A in column 74.
+    atom.adp = record[74] == 'I' || record[74] == 'A' ? record[74] : ' ';
+    for (std::size_t i = 0; i < 6; ++i) atom.u[i] = atom.adp == 'I' && i > 0 ? std::nullopt : field_at(record, 12 + 10 * i);
+  }
+}
+
+// "CRSn" and the phase's records: its name (the number in columns 3-7 and
+// PNAM in 8-11, as long refinements number phases), else a number in columns
+// 3-5 and the key in 6-11.
+void read_phase_record(std::string_view record, std::map<int, PhaseInfo>& phases) {
+  if (record.substr(8, 4) == "PNAM") {
+    const std::optional<long long> n = whole_number(trimmed(record.substr(3, 5)));
+    const std::string name = trimmed(record.substr(kNameColumn));
+    if (n && *n >= 1 && *n <= 99999 && !name.empty()) phases[static_cast<int>(*n)].name = name;
+    return;
+  }
+  const std::optional<long long> n = whole_number(trimmed(record.substr(3, 3)));
+  if (!n || *n < 1) return;
+  const std::string_view key = record.substr(6, 6);
+  auto phase = [&]() -> PhaseInfo& { return phases[static_cast<int>(*n)]; };
+  // Three values a record: as words where they stand apart (a hand-edited
+  // record need not keep the columns), else by column (100 A and more fill
+  // their fields and run together).
+  auto cell = [&](std::size_t first, bool su) {
+    const std::vector<std::string> list = words(record.substr(kHstDataColumn));
+    const bool apart = list.size() >= 3 && real(list[0]) && real(list[1]) && real(list[2]);
+    for (std::size_t i = 0; i < 3; ++i) {
+      Measured& m = phase().cell[first + i];
+      (su ? m.su : m.value) = apart ? real(list[i]) : field_at(record, kHstDataColumn + 10 * i);
+    }
+  };
+  if (key == "ABC   ") {
+    cell(0, false);
+  } else if (key == "ABCSIG") {
+    cell(0, true);
+  } else if (key == "ANGLES") {
+    cell(3, false);
+  } else if (key == "ANGSIG") {
+    cell(3, true);
+  } else if (key == "CELVOL") {
+    const std::vector<std::string> list = words(record.substr(kHstDataColumn));
+    phase().volume = {word_at<double>(list, 0, real), word_at<double>(list, 1, real)};
+  } else if (key == "SG SYM") {
+    const std::string symbol = trimmed(record.substr(kHstDataColumn));
+    if (!symbol.empty()) phase().space_group = symbol;
+  } else if (key.substr(0, 2) == "AT") {
+    read_atom_record(record, phase());
+  }
+}
+
+// "HAPphhPHSFR": the fraction of phase p (column 3) in histogram hh
+// (columns 4-5), the first word from column 12.
+void read_phase_fraction(std::string_view record, std::map<int, PhaseInfo>& phases) {
+  const std::optional<long long> p = whole_number(trimmed(record.substr(3, 1)));
+  const std::optional<long long> h = whole_number(trimmed(record.substr(4, 2)));
+  const std::vector<std::string> list = words(record.substr(kHstDataColumn));
+  const std::optional<double> fraction = word_at<double>(list, 0, real);
+  if (p && h && *p >= 1 && *h >= 1 && *h <= kMaxHistograms && fraction) {
+    phases[static_cast<int>(*p)].fractions[static_cast<int>(*h)] = *fraction;
+  }
+}
+
 // " REFN GDNFT  Reduced CHI**2 =  1.959     for   11 variables"
 void read_goodness_of_fit(std::string_view record, Experiment& info) {
   const std::vector<std::string> list = words(record.substr(kHstDataColumn));
@@ -246,10 +328,10 @@ Experiment read_experiment(InputFile& file, ExperimentRecords what) {
     } else if (record.compare(0, 11, "      DESCR") == 0) {
       const std::string title = trimmed(std::string_view(record).substr(kNameColumn));
       if (!title.empty()) experiment.title = title;
-    } else if (record.compare(0, 3, "CRS") == 0 && record.compare(8, 4, "PNAM") == 0) {
-      const std::optional<long long> n = whole_number(trimmed(std::string_view(record).substr(3, 5)));
-      const std::string name = trimmed(std::string_view(record).substr(kNameColumn));
-      if (n && *n >= 1 && *n <= 99999 && !name.empty()) experiment.phase_names[static_cast<int>(*n)] = name;
+    } else if (record.compare(0, 3, "CRS") == 0) {
+      read_phase_record(record, experiment.phases);
+    } else if (record.compare(0, 3, "HAP") == 0 && record.compare(6, 6, "PHSFR ") == 0) {
+      read_phase_fraction(record, experiment.phases);
     } else if (record.compare(0, 11, " REFN GDNFT") == 0) {
       read_goodness_of_fit(record, experiment);
     }

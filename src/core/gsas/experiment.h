@@ -86,14 +86,42 @@ struct HistogramInfo {
   std::optional<double> reflection_d_min;
 };
 
+// An atom site of a phase ("CRSn  AT  mA" and "CRSn  AT  mB"): each value
+// as the refinement left it; the file holds no standard uncertainties for
+// atoms. A field that is not a number leaves its value out.
+struct AtomSite {
+  std::string label, type;  // as they stand, without padding
+  std::array<std::optional<double>, 3> xyz;
+  std::optional<double> occupancy;
+  std::optional<long long> multiplicity;
+  char adp = ' ';  // 'I' isotropic (u[0] is Uiso), 'A' anisotropic (U11 U22 U33 U12 U13 U23)
+  std::array<std::optional<double>, 6> u;
+};
+
+// A value with its standard uncertainty, each where the file holds a number.
+struct Measured {
+  std::optional<double> value, su;
+};
+
+// What the experiment says of a phase ("CRSn" records, and its fraction in
+// each histogram from "HAPnhhPHSFR").
+struct PhaseInfo {
+  std::optional<std::string> name;
+  std::array<Measured, 6> cell;  // a, b, c (A), alpha, beta, gamma (degrees)
+  Measured volume;               // A^3
+  std::optional<std::string> space_group;  // Hermann-Mauguin, blank-separated ("P n m a")
+  std::map<int, AtomSite> atoms;           // by atom number
+  std::map<int, double> fractions;         // by histogram number
+};
+
 // The experiment: its type table and, when asked for, its title, goodness
-// of fit, phase names and what it says of each histogram.
+// of fit, phases and what it says of each histogram.
 struct Experiment {
   HistogramTable types;
   std::optional<std::string> title;
   std::optional<double> reduced_chi2;
   std::optional<long long> variables;
-  std::map<int, std::string> phase_names;
+  std::map<int, PhaseInfo> phases;        // by phase number: those any record names
   std::vector<HistogramInfo> histograms;  // one per entry of the type table, in order
 };
 

@@ -92,5 +92,6 @@ std::string export_ticks_name(std::string_view base, int h) {
 }
 
 std::string export_summary_name(std::string_view base) { return std::string(base) + ".json"; }
+std::string export_cif_name(std::string_view base) { return std::string(base) + ".cif"; }
 
 }  // namespace trov

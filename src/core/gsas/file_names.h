@@ -57,5 +57,6 @@ NameBuffer histogram_file_name(std::string_view expnam, char letter, int h);
 std::string export_points_name(std::string_view base, int h);
 std::string export_ticks_name(std::string_view base, int h);
 std::string export_summary_name(std::string_view base);
+std::string export_cif_name(std::string_view base);  // base.cif, the powder CIF
 
 }  // namespace trov

@@ -69,7 +69,7 @@ function figure_data(points, info, summary) {
   const phases_named = summary.phases || {};
   const data = {
     ...points,
-    phases: markers.map((marker) => ({ marker, name: phases_named[marker] || `phase ${marker}` })),
+    phases: markers.map((marker) => ({ marker, name: phases_named[marker]?.name || `phase ${marker}` })),
     labels: { position: axis_label('position', info.position_unit), d: axis_label('d'), q: axis_label('q') },
     statistics: statistics_lines(info.statistics || {}, summary.reduced_chi2).join('   '),
     excluded: {},
