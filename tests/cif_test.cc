@@ -107,7 +107,8 @@ TEST(PowderCif, PhaseRecordsBecomeTheCellTheSymmetryAndTheAtoms) {
        "CRS1  AT  2B  0.008330  0.009559  0.007958  0.000000  0.000000 -0.000037  A  U",
        "CRS1  AT  3A  S          .063000   .250000   .686000  1.000000           4 000",  // no label
        "CRS1  AT  3B  -.005000                                                    I",  // a negative Uiso
-       "HAP1 1PHSFR      0.5000        N    0"},
+       "HAP1 1PHSFR      0.5000        N    0",
+       "CRS2  ABC   123.456789 99.123456100.000000"},  // fields that fill their columns run together
       kPoints);
   for (const char* expected :
        {"data_t_x_phase_1\n", "_pd_phase_name                    'Lead sulfate'\n",
@@ -118,7 +119,9 @@ TEST(PowderCif, PhaseRecordsBecomeTheCellTheSymmetryAndTheAtoms) {
         "PB1_2 O1- -0.095 0.25 0.6 ? 4 Uani ?\n",  // unique label; occupancy beyond 1 unknown
         "S3 S 0.063 0.25 0.686 1 4 Uiso ?\n",
         "PB1_2 0.00833 0.009559 0.007958 0 0 -3.7e-05\n",
-        "_pd_phase_id\n_pd_phase_block_id\n_trov_phase_fraction\n1 t_x_phase_1 0.5\n"}) {
+        "_pd_phase_id\n_pd_phase_block_id\n_trov_phase_fraction\n1 t_x_phase_1 0.5\n",
+        "_cell_length_a                    123.456789\n_cell_length_b                    99.123456\n"
+        "_cell_length_c                    100\n"}) {
     EXPECT_NE(cif.find(expected), std::string::npos) << expected << "\n" << cif;
   }
 }

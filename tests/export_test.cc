@@ -1,6 +1,8 @@
 // trov-export: the experiment's values as published files hold them, and CSV rows that agree with trov's own lines.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #ifdef __linux__
 #include <fcntl.h>
 #include <sys/file.h>
@@ -142,6 +144,59 @@ TEST(ExportExperiment, PublishedExperimentsAreReadAsTheyStandAndAgreeWithThemsel
       }
     }
   }
+}
+
+// The first phase of each published experiment: its cell, volume, symmetry,
+// first atom and fraction in histogram 1, as the records stand (fixed
+// columns, free-format volumes, ".000019", "0.97360E-01").
+TEST(ExportExperiment, PhaseRecordsOfThePublishedExperimentsAreReadAsTheyStand) {
+  struct Case {
+    const char* file;
+    std::array<double, 6> cell;
+    double c_su, volume, volume_su;
+    const char* space_group;
+    std::size_t atoms;
+    const char* label;
+    const char* type;
+    std::array<double, 3> xyz;
+    char adp;
+    double u0, fraction;
+  } cases[] = {
+      {"PBSO4X.EXP", {8.482371, 5.400051, 6.961979, 90, 90, 90}, 0.0001, 318.895, 0.009, "P n m a", 5, "PB1", "PB",
+       {0.1882, 0.25, 0.167}, 'I', 0.005, 1.0},
+      {"GAPO4_XRAY_BAK.EXP", {4.900632, 4.900632, 11.048085, 90, 90, 120}, 0.000609, 229.785, 0.013, "P 31 2 1", 4, "Ga1",
+       "GA", {0.457022, 0, 0.3333}, 'I', 0.005701, 1.0},
+      {"NAC-2015A.EXP", {10.251218, 10.251218, 10.251218, 90, 90, 90}, 0.000002, 1077.274, 0, "I 21 3", 6, "Ca1", "CA+2",
+       {0.466516, 0, 0.25}, 'A', 0.00833, 3793.0},
+      {"TOF1A-H.EXP", {4.757644, 4.757654, 12.98804, 90, 90, 120}, 0.000077, 254.6, 0.002, "R -3 c", 2, "AL1", "AL",
+       {0, 0, 0.35228}, 'I', 0.004053, 0.09736},
+      {"cpd4.exp", {4.75745, 4.757464, 12.98707, 90, 90, 120}, 0.000313, 254.561, 0.01, "R -3 c", 2, "AL1", "AL",
+       {0, 0, 0.35228}, 'I', 0.004053, 38.366},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Experiment info = read_info(TROV_TEST_DATA "/exp/" + std::string(c.file));
+    const PhaseInfo& phase = info.phases.at(1);
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(phase.cell[i].value, c.cell[i]) << i;
+    EXPECT_EQ(phase.cell[2].su, c.c_su);
+    EXPECT_EQ(phase.volume.value, c.volume);
+    EXPECT_EQ(phase.volume.su, c.volume_su);
+    EXPECT_EQ(phase.space_group, c.space_group);
+    ASSERT_EQ(phase.atoms.size(), c.atoms);
+    const AtomSite& atom = phase.atoms.begin()->second;
+    EXPECT_EQ(atom.label, c.label);
+    EXPECT_EQ(atom.type, c.type);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(atom.xyz[i], c.xyz[i]) << i;
+    EXPECT_EQ(atom.occupancy, 1.0);
+    EXPECT_EQ(atom.adp, c.adp);
+    EXPECT_EQ(atom.u[0], c.u0);
+    EXPECT_EQ(atom.u[1].has_value(), c.adp == 'A');
+    EXPECT_EQ(phase.fractions.at(1), c.fraction);
+  }
+  // NAC-2015A: anisotropic atoms with a negative U23, and a phase's fractions in three histograms.
+  const Experiment nac = read_info(TROV_TEST_DATA "/exp/NAC-2015A.EXP");
+  EXPECT_EQ(nac.phases.at(1).atoms.at(1).u[5], -0.000037);
+  EXPECT_EQ(nac.phases.at(2).fractions, (std::map<int, double>{{1, 837.05}, {2, 579.47}, {3, 0.44496}}));
 }
 
 TEST(ExportExperiment, NamesAreReadAsTheyStand) {
