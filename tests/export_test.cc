@@ -753,6 +753,10 @@ TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing
   EXPECT_EQ(plan["histograms"][2]["profile"], p03);
   EXPECT_EQ(plan["histograms"][2]["points_file"], (data / "NAC-2015A_03.csv").string());
   EXPECT_EQ(plan["histograms"][2]["ticks_file"], (data / "NAC-2015A_03_ticks.csv").string());
+  EXPECT_FALSE(plan.contains("cif"));
+  const testing::RunResult with_cif = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
+                                                           scratch.path("_stdout"), testing::export_command({"--list", "--cif", "data/NAC-2015A"}));
+  EXPECT_EQ(nlohmann::json::parse(with_cif.out)["cif"], (data / "NAC-2015A.cif").string());
   EXPECT_EQ(folder_files(scratch), std::set<std::string>{"data"});
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path("data")), {}), 2);
 }
