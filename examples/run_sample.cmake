@@ -1,7 +1,8 @@
 # The `sample` target: writes the sample experiment into DIR, converts it with trov (typing
-# SAMPLE at its prompt) and draws its Rietveld figures with trov-plot when PYTHON, a Python
-# with matplotlib, was found (trov-plot as built runs the trov-export beside it). Called with
-# -DMAKE_SAMPLE, -DTROV, -DPYTHON, -DTROV_PLOT, -DDIR.
+# SAMPLE at its prompt), writes its powder CIF with trov-export --cif, and draws its Rietveld
+# figures with trov-plot when PYTHON, a Python with matplotlib, was found (trov-plot as built
+# runs the trov-export beside it). Called with -DMAKE_SAMPLE, -DTROV, -DTROV_EXPORT, -DPYTHON,
+# -DTROV_PLOT, -DDIR.
 file(REMOVE_RECURSE "${DIR}")
 execute_process(COMMAND "${MAKE_SAMPLE}" "${DIR}" COMMAND_ERROR_IS_FATAL ANY)
 file(WRITE "${DIR}/name.txt" "SAMPLE\n")
@@ -12,6 +13,11 @@ if(NOT status EQUAL 0)
 endif()
 message("\nPlot files:   ${DIR}/SAMPLE.a01 (X-ray) and ${DIR}/SAMPLE.a03 (time of flight)")
 message("Marker files: ${DIR}/SAMPLE.b01 and ${DIR}/SAMPLE.b03")
+execute_process(COMMAND "${TROV_EXPORT}" --cif SAMPLE WORKING_DIRECTORY "${DIR}" OUTPUT_QUIET RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "trov-export ended with status ${status}")
+endif()
+message("Powder CIF:   ${DIR}/SAMPLE.cif, with trov-export's CSV and JSON files")
 
 if(PYTHON)
   execute_process(COMMAND "${PYTHON}" "${TROV_PLOT}" SAMPLE

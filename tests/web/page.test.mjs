@@ -120,8 +120,9 @@ test('every golden experiment gives the native programs\' files, byte for byte',
   assert.ok(crlf.includes('\r\n'));
   const { unzipSync } = require('fflate');
   const zipped = unzipSync(await download(page, 'SAMPLE.zip'));
-  assert.deepEqual(Object.keys(zipped).sort(), ['SAMPLE.a01', 'SAMPLE.a03', 'SAMPLE.b01', 'SAMPLE.b03', 'SAMPLE.json',
-    'SAMPLE_01.csv', 'SAMPLE_01_ticks.csv', 'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv']);
+  assert.deepEqual(Object.keys(zipped).sort(), ['SAMPLE.a01', 'SAMPLE.a03', 'SAMPLE.b01', 'SAMPLE.b03', 'SAMPLE.cif',
+    'SAMPLE.json', 'SAMPLE_01.csv', 'SAMPLE_01_ticks.csv', 'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv']);
+  assert.equal(sha256(zipped['SAMPLE.cif']), table.sample['SAMPLE.cif']);
   assert.ok(Buffer.from(zipped['SAMPLE.a01']).equals(crlf));
   assert.equal(sha256(zipped['SAMPLE_03.csv']), table.sample['SAMPLE_03.csv']);
   // The figure: SVG with its words as text, and a PNG.

@@ -35,7 +35,7 @@ test('the sample converts and exports to the native programs\' bytes', { skip },
   assert.equal(call(trov, 'convert', 'SAMPLE'), 0, text(trov));
   assert.equal(call(trov, 'export', 'SAMPLE'), 0, text(trov));
   for (const name of ['SAMPLE.a01', 'SAMPLE.b01', 'SAMPLE.a03', 'SAMPLE.b03', 'SAMPLE_01.csv', 'SAMPLE_01_ticks.csv',
-                      'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv', 'SAMPLE.json']) {
+                      'SAMPLE_03.csv', 'SAMPLE_03_ticks.csv', 'SAMPLE.cif', 'SAMPLE.json']) {
     assert.ok(Buffer.from(trov.FS.readFile(name)).equals(fs.readFileSync(path.join(sample, name))), name);
   }
 });

@@ -153,11 +153,11 @@ EMSCRIPTEN_KEEPALIVE int trov_web_convert(const char* expnam, const char* histog
   });
 }
 
-// trov-export on EXPNAM: the CSV files of the histograms listed and the JSON
-// summary, all or nothing.
+// trov-export --cif on EXPNAM: the CSV files of the histograms listed, the
+// CIF and the JSON summary, all or nothing. The page offers every file.
 EMSCRIPTEN_KEEPALIVE int trov_web_export(const char* expnam, const char* histograms) {
   return reported([&] {
-    trov::export_experiment({expnam, "", histogram_set(histograms), trov::kAnsiCodePage, false});
+    trov::export_experiment({expnam, "", histogram_set(histograms), trov::kAnsiCodePage, true});
     return std::string();
   });
 }
@@ -177,9 +177,9 @@ EMSCRIPTEN_KEEPALIVE void trov_web_free_points(FigurePoints* points) { delete po
 // The names of the view's fields, in order, separated by blanks.
 EMSCRIPTEN_KEEPALIVE const char* trov_web_point_fields() { return kPointFields; }
 
-// trov-export --list on EXPNAM: the plan as JSON, in trov_web_text().
+// trov-export --list --cif on EXPNAM: the plan as JSON, in trov_web_text().
 EMSCRIPTEN_KEEPALIVE int trov_web_plan(const char* expnam) {
-  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}, trov::kAnsiCodePage, false})); });
+  return reported([&] { return trov::export_plan_json(trov::plan_export({expnam, "", {}, trov::kAnsiCodePage, true})); });
 }
 
 // What trov-export's JSON summary says of EXPNAM, every powder histogram

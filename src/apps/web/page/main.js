@@ -47,7 +47,8 @@ function blob_url(bytes, type) {
   return url;
 }
 
-const TYPES = { csv: 'text/csv', json: 'application/json', svg: 'image/svg+xml', png: 'image/png', zip: 'application/zip' };
+const TYPES = { csv: 'text/csv', json: 'application/json', cif: 'chemical/x-cif', svg: 'image/svg+xml', png: 'image/png',
+  zip: 'application/zip' };
 const type_of = (name) => TYPES[name.slice(name.lastIndexOf('.') + 1)] || 'text/plain';
 
 // A link to one of the run's files, in the line ends chosen.
@@ -162,7 +163,7 @@ function show_files(run) {
   results.querySelector('section.experiment .downloads').append(
     made_link(`${run.stem}.zip`, `All files (${run.stem}.zip)`, () =>
       zip_of(files.map((name) => [name, offered_bytes(name, run.outputs.get(name), line_ends.value === 'crlf')]))),
-    ...(run.summary_file ? [file_link(run.summary_file)] : []));
+    ...[run.cif_file, run.summary_file].filter(Boolean).map((file) => file_link(file)));
   run.histograms.forEach((h, i) => shown[i].downloads.prepend(...h.files.map((file) => file_link(file))));
 }
 

@@ -186,10 +186,11 @@ export async function start_experiment(createTrov, group, bytes) {
         h.files.push(take(planned.points_file), take(planned.ticks_file));
         h.files = h.files.filter(Boolean);
       }
+      const cif_file = take(plan.cif);
       const summary_file = take(plan.summary);
       lap('files out');
       trov = null;  // the module and its memory go
-      return { outputs, summary_file };
+      return { outputs, cif_file, summary_file };
     });
   }
   return { stem, errors, summary, histograms, timings, finish };
