@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cif/powder_cif.h"
+#include "export/export_files.h"
 #include "plot_files/conversion.h"
 #include "testing/files.h"
 #include "testing/run_program.h"
@@ -31,7 +33,7 @@ std::vector<ProfilePoint> pattern(int count, float start, float step) {
   for (int i = 0; i < count; ++i) {
     const double x = start + step * static_cast<float>(i);
     const double calc = 300.0 + 4000.0 * std::exp(-0.5 * std::pow(std::fmod(x, 97.0) - 48.0, 2) / 4.0);
-    const double obs = calc + std::sqrt(calc) * (static_cast<double>(i * 7919 % 200) / 100.0 - 1.0);
+    const double obs = calc + std::sqrt(calc) * (static_cast<double>(static_cast<long long>(i) * 7919 % 200) / 100.0 - 1.0);
     points.push_back({i % 100 == 0 ? 4 << (i / 100 % 3) : 0, static_cast<float>(x), static_cast<float>(obs),
                       i < 50 ? 0.0f : static_cast<float>(calc), 1.0f + static_cast<float>(i % 10) / 1000.0f,
                       static_cast<float>(std::sqrt(obs))});
@@ -150,8 +152,67 @@ void BM_WholeProgramCat(benchmark::State& state) {
                     "cat bench.a01 bench.b01 bench.a02 bench.b02 bench.a03 bench.b03 bench.a04 bench.b04 > copy"});
 }
 
+// One histogram of a million points, as most experiments have: its CSV
+// export and its powder CIF, each from a profile in memory to /dev/null.
+constexpr int kLargeHistogramPoints = 1000000;
+
+struct LargeHistogram {
+  std::string profile;
+  trov::Experiment experiment;
+};
+
+const LargeHistogram& large_histogram() {
+  static const LargeHistogram large = [] {
+    LargeHistogram h;
+    const std::vector<ProfilePoint> points = pattern(kLargeHistogramPoints, 500.0f, 0.01f);
+    std::vector<trov::writer::PointTail> tails;
+    for (const ProfilePoint& p : points) tails.push_back({1.0f / std::max(p.observed, 1.0f), 1.0f});
+    h.profile = trov::writer::profile_bytes(points, tails);
+    trov::HistogramInfo info;
+    info.number = 1;
+    info.type = pxc();
+    info.constants = {1.5406, 0, 0};  // so that the CSV has its d and Q columns
+    h.experiment.histograms.push_back(info);
+    h.experiment.phases[1].name = "phase";
+    return h;
+  }();
+  return large;
+}
+
+trov::OutputFile null_output(const char* name) { return {trov::FilePtr(std::fopen("/dev/null", "wb")), name}; }
+
+void BM_LargeHistogramCsv(benchmark::State& state) {
+  const LargeHistogram& large = large_histogram();
+  for (auto _ : state) {
+    trov::InputFile profile(trov::memory_source(large.profile), "bench.p01");
+    trov::OutputFile points = null_output("bench_01.csv");
+    trov::OutputFile ticks = null_output("bench_01_ticks.csv");
+    trov::write_histogram_csv(profile, points, ticks, {&large.experiment.histograms[0], &large.experiment.phases});
+    points.close();
+    ticks.close();
+  }
+  state.counters["points/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kLargeHistogramPoints, benchmark::Counter::kIsRate);
+}
+
+void BM_LargeHistogramCif(benchmark::State& state) {
+  const LargeHistogram& large = large_histogram();
+  for (auto _ : state) {
+    trov::OutputFile cif = null_output("bench.cif");
+    trov::write_powder_cif(cif, large.experiment,
+                           {{&large.experiment.histograms[0],
+                             [&] { return trov::InputFile(trov::memory_source(large.profile), "bench.p01"); }}},
+                           "bench");
+    cif.close();
+  }
+  state.counters["points/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kLargeHistogramPoints, benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
+BENCHMARK(BM_LargeHistogramCsv)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargeHistogramCif)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlotLine);
 BENCHMARK(BM_PlotLineSnprintf);
 BENCHMARK_TEMPLATE(BM_ConvertInMemory, false)->Unit(benchmark::kMillisecond);
