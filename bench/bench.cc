@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cif/powder_cif.h"
+#include "export/powder_cif.h"
 #include "export/export_files.h"
 #include "plot_files/conversion.h"
 #include "testing/files.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cif/cif_text.h"
-#include "cif/powder_cif.h"
+#include "export/cif_text.h"
+#include "export/powder_cif.h"
 #include "common/fatal.h"
 #include "gsas/profile.h"
 #include "testing/gsas_writer.h"

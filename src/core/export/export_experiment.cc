@@ -8,7 +8,7 @@
 #include <map>
 #include <thread>
 
-#include "cif/powder_cif.h"
+#include "export/powder_cif.h"
 #include "common/fatal.h"
 #include "common/output_set.h"
 #include "common/file_handle.h"

@@ -1,5 +1,5 @@
 // Writes the powder CIF: the experiment's phase records and each histogram's profile under the IUCr's core and powder data names.
-#include "cif/powder_cif.h"
+#include "export/powder_cif.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "cif/cif_text.h"
+#include "export/cif_text.h"
 #include "common/fatal.h"
 #include "common/version.h"
 #include "export/export_files.h"

@@ -1,5 +1,5 @@
 // CIF 1.1 values: shortest decimals and value(s.u.) from the digits alone, and ASCII text with CIF's markup.
-#include "cif/cif_text.h"
+#include "export/cif_text.h"
 
 #include <algorithm>
 #include <array>
