@@ -80,10 +80,8 @@ bool needs_quotes(std::string_view text) {
   if (text.find(' ') != std::string_view::npos) return true;
   std::string lower(text.substr(0, 7));
   std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-  for (std::string_view reserved : {"data_", "save_", "loop_", "global_", "stop_"}) {
-    if (lower.rfind(reserved, 0) == 0) return true;
-  }
-  return false;
+  static constexpr std::array<std::string_view, 5> kReserved = {"data_", "save_", "loop_", "global_", "stop_"};
+  return std::any_of(kReserved.begin(), kReserved.end(), [&](std::string_view word) { return lower.starts_with(word); });
 }
 
 }  // namespace
@@ -144,7 +142,7 @@ std::string cif_ascii(std::string_view utf8) {
 }
 
 std::string cif_text(std::string_view utf8) {
-  const std::string text = cif_ascii(utf8);
+  std::string text = cif_ascii(utf8);
   if (!needs_quotes(text)) return text;
   // A quote ends a quoted value only where whitespace follows it.
   if (text.find("' ") == std::string::npos && text.back() != '\'') return "'" + text + "'";

@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <set>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@ namespace trov {
 
 namespace {
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::size_t kNameWidth = 34;     // values line up after the longest name used
 constexpr std::size_t kMaxListedRuns = 100;  // excluded runs named one by one; the rest counted
 
@@ -135,7 +137,7 @@ void write_atoms(OutputFile& out, const PhaseInfo& phase) {
   std::vector<std::pair<std::string, const AtomSite*>> anisotropic;
   for (const auto& [m, atom] : phase.atoms) {
     std::string label = atom.label.empty() ? atom.type + std::to_string(m) : atom.label;
-    if (label.empty() || used.count(label) != 0) (label += '_') += std::to_string(m);
+    if (label.empty() || used.contains(label)) (label += '_') += std::to_string(m);
     used.insert(label);
     const std::string label_text = cif_text(label);
     std::string row = label_text;
@@ -145,7 +147,7 @@ void write_atoms(OutputFile& out, const PhaseInfo& phase) {
     add(row, atom.multiplicity && *atom.multiplicity >= 1 && *atom.multiplicity <= 192 ? std::to_string(*atom.multiplicity) : "?");
     if (atom.adp == 'I') {
       row += " Uiso";
-      add(row, in_range(atom.u[0], 0, INFINITY) ? number_text(*atom.u[0]) : "?");
+      add(row, in_range(atom.u[0], 0, kInfinity) ? number_text(*atom.u[0]) : "?");
     } else if (atom.adp == 'A') {
       row += " Uani ?";  // an equivalent Uiso would need the metric: not computed here
       anisotropic.emplace_back(label_text, &atom);
@@ -172,10 +174,10 @@ void write_phase_block(OutputFile& out, int n, const PhaseInfo& phase, const std
   if (phase.name) item(out, "_pd_phase_name", cif_text(*phase.name));
   for (std::size_t i = 0; i < kCell.size(); ++i) {
     const Measured& m = phase.cell[i];
-    const bool fits = i < 3 ? in_range(m.value, 0, INFINITY) && *m.value > 0 : in_range(m.value, 0, 180);
+    const bool fits = i < 3 ? in_range(m.value, 0, kInfinity) && *m.value > 0 : in_range(m.value, 0, 180);
     if (fits) item(out, kCell[i], measured_text(*m.value, m.su));
   }
-  if (in_range(phase.volume.value, 0, INFINITY)) item(out, "_cell_volume", measured_text(*phase.volume.value, phase.volume.su));
+  if (in_range(phase.volume.value, 0, kInfinity)) item(out, "_cell_volume", measured_text(*phase.volume.value, phase.volume.su));
   if (phase.space_group) item(out, "_symmetry_space_group_name_H-M", cif_text(*phase.space_group));
   if (!phase.atoms.empty()) write_atoms(out, phase);
 }
@@ -225,11 +227,11 @@ struct AxisWords {
 AxisWords axis_words(Axis axis) {
   switch (axis) {
     case Axis::kTwoTheta: return {"_pd_meas_2theta_scan", "2theta in degrees", -180, 360, 0};
-    case Axis::kTimeOfFlight: return {"_pd_meas_time_of_flight", "time of flight in microseconds", 0, INFINITY, 0};
-    case Axis::kEnergy: return {"_pd_proc_energy_detection", "energy in keV", 0, INFINITY, 3};
+    case Axis::kTimeOfFlight: return {"_pd_meas_time_of_flight", "time of flight in microseconds", 0, kInfinity, 0};
+    case Axis::kEnergy: return {"_pd_proc_energy_detection", "energy in keV", 0, kInfinity, 3};
     case Axis::kOther: break;
   }
-  return {nullptr, "position", -INFINITY, INFINITY, 0};
+  return {nullptr, "position", -kInfinity, kInfinity, 0};
 }
 
 void write_radiation(OutputFile& out, const HistogramInfo& h) {
@@ -259,9 +261,9 @@ void write_radiation(OutputFile& out, const HistogramInfo& h) {
 }
 
 void write_statistics(OutputFile& out, const HistogramInfo& h) {
-  if (in_range(h.weighted_r, 0, INFINITY)) item(out, "_pd_proc_ls_prof_wR_factor", number_text(*h.weighted_r));
-  if (in_range(h.r, 0, INFINITY)) item(out, "_pd_proc_ls_prof_R_factor", number_text(*h.r));
-  if (in_range(h.expected_weighted_r, 0, INFINITY)) {
+  if (in_range(h.weighted_r, 0, kInfinity)) item(out, "_pd_proc_ls_prof_wR_factor", number_text(*h.weighted_r));
+  if (in_range(h.r, 0, kInfinity)) item(out, "_pd_proc_ls_prof_R_factor", number_text(*h.r));
+  if (in_range(h.expected_weighted_r, 0, kInfinity)) {
     item(out, "_pd_proc_ls_prof_wR_expected", number_text(*h.expected_weighted_r));
   }
 }
@@ -271,7 +273,7 @@ void write_phase_loop(OutputFile& out, const Experiment& experiment, int h, cons
   // or every phase where the experiment gives no fraction for it.
   std::vector<int> phases;
   for (const auto& [n, phase] : experiment.phases) {
-    if (phase.fractions.count(h) != 0) phases.push_back(n);
+    if (phase.fractions.contains(h)) phases.push_back(n);
   }
   const bool fractions = !phases.empty();
   if (!fractions) {
