@@ -46,8 +46,8 @@ before(async () => {
 });
 after(async () => browser && browser.close());
 
-async function open(viewport = { width: 1280, height: 800 }) {
-  const context = await browser.newContext({ viewport, acceptDownloads: true });
+async function open(viewport = { width: 1280, height: 800 }, options = {}) {
+  const context = await browser.newContext({ viewport, acceptDownloads: true, ...options });
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
@@ -298,6 +298,106 @@ test('every figure lays out cleanly at both sizes, on screen and in its SVG file
       await page.context().close();
     }
   }
+  fs.rmSync(folder, { recursive: true });
+});
+
+test('the wheel scrolls the page until a figure is chosen; on touch a swipe scrolls, a drag pans and a pinch zooms', { skip }, async () => {
+  const page = await open({ width: 390, height: 844 });
+  await pick(page, inputs_of(path.join(golden_dir, 'sample')));
+  const figure = page.locator('canvas').first();
+  await figure.scrollIntoViewIfNeeded();
+  const pixels = () => figure.evaluate((c) => c.toDataURL());
+  const scrolled = () => page.evaluate(() => window.scrollY);
+  const box = await figure.boundingBox();
+  const middle = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+  // Not chosen: the page scrolls, the figure stays, and says how to zoom.
+  const [at_rest, top] = [await pixels(), await scrolled()];
+  await page.mouse.move(middle.x, middle.y);
+  await page.mouse.wheel(0, 200);
+  await page.waitForFunction((y) => window.scrollY !== y, top);
+  assert.equal(await pixels(), at_rest);
+  assert.match(await page.textContent('.readout'), /Click the figure, or hold Ctrl/);
+  // Ctrl with the wheel, or the figure clicked: it zooms and the page stays.
+  await figure.scrollIntoViewIfNeeded();
+  const box2 = await figure.boundingBox();
+  await page.mouse.move(box2.x + box2.width / 2, box2.y + box2.height / 2);
+  await page.keyboard.down('Control');
+  await page.mouse.wheel(0, -200);
+  await page.keyboard.up('Control');
+  const zoomed = await pixels();
+  assert.notEqual(zoomed, at_rest);
+  await page.keyboard.press('0');
+  await figure.click();
+  const still = await scrolled();
+  await page.mouse.wheel(0, -200);
+  await page.waitForTimeout(100);
+  assert.notEqual(await pixels(), at_rest);
+  assert.equal(await scrolled(), still);
+  await page.keyboard.press('0');
+  // Touch, through the browser's own input pipeline.
+  const touch_page = await open({ width: 390, height: 844 }, { hasTouch: true, isMobile: true });
+  await pick(touch_page, inputs_of(path.join(golden_dir, 'sample')));
+  const canvas = touch_page.locator('canvas').first();
+  await canvas.scrollIntoViewIfNeeded();
+  const cdp = await touch_page.context().newCDPSession(touch_page);
+  const gesture = async (from, to) => {  // from, to: [[x, y], ...] per finger
+    const points = (xy) => xy.map(([x, y], id) => ({ x, y, id }));
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: points(from) });
+    for (let step = 1; step <= 8; ++step) {
+      const now = from.map(([x, y], i) => [x + ((to[i][0] - x) * step) / 8, y + ((to[i][1] - y) * step) / 8]);
+      await cdp.send('Input.dispatchTouchEvent', { type: 'touchMove', touchPoints: points(now) });
+    }
+    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+    await touch_page.waitForTimeout(300);
+  };
+  const t = await canvas.boundingBox();
+  const [cx, cy] = [t.x + t.width / 2, t.y + t.height / 2];
+  const touch_pixels = () => canvas.evaluate((c) => c.toDataURL());
+  const before = await touch_pixels();
+  const y0 = await touch_page.evaluate(() => window.scrollY);
+  await gesture([[cx, cy + 100]], [[cx, cy - 150]]);  // a vertical swipe
+  assert.ok(await touch_page.evaluate(() => window.scrollY) > y0, 'the page scrolled');
+  assert.equal(await touch_pixels(), before);
+  await canvas.scrollIntoViewIfNeeded();
+  const u = await canvas.boundingBox();
+  const [ux, uy] = [u.x + u.width / 2, u.y + u.height / 2];
+  await gesture([[ux - 20, uy], [ux + 20, uy]], [[ux - 120, uy], [ux + 120, uy]]);  // a pinch outwards
+  const pinched = await touch_pixels();
+  assert.notEqual(pinched, before);
+  await gesture([[ux - 80, uy]], [[ux + 80, uy]]);  // a horizontal drag
+  assert.notEqual(await touch_pixels(), pinched);
+  assert.deepEqual([...page.errors, ...touch_page.errors], []);
+});
+
+test('more than four histograms: an index at the top, and each figure folds away', { skip }, async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'trov-banks-'));
+  fs.copyFileSync(new URL('../data/exp/TOF1A-H.EXP', import.meta.url), path.join(folder, 'TOF1A-H.EXP'));
+  for (let h = 1; h <= 32; ++h) write_profile(path.join(folder, `TOF1A-H.P${String(h).padStart(2, '0')}`), linspace(2000, 20000, 300), 3, h);
+  const page = await open();
+  assert.equal((await pick(page, inputs_of(folder))).state, 'done');
+  const links = await page.$$eval('nav.index a', (all) => all.map((a) => [a.textContent, a.getAttribute('href')]));
+  assert.equal(links.length, 32);
+  assert.deepEqual(links[19], ['20', '#histogram-20']);
+  if (screenshots) await page.screenshot({ path: path.join(screenshots, 'TOF1A-H-index-1280x800.png') });
+  await page.click('nav.index a[href="#histogram-20"]');
+  const top = await page.$eval('#histogram-20', (s) => s.getBoundingClientRect().top);
+  assert.ok(Math.abs(top) < 5, `histogram 20 at the top of the window (${top})`);
+  // Folded: its figure is gone from the page; opened, drawn again at the page's width.
+  await page.click('#histogram-20 summary');
+  assert.equal(await page.$eval('#histogram-20 canvas', (c) => c.checkVisibility()), false);
+  await page.click('#histogram-20 summary');
+  assert.ok(await page.$eval('#histogram-20 canvas', (c) => c.getBoundingClientRect().width > 1000));
+  // The sample's two histograms need no index.
+  await pick(page, inputs_of(path.join(golden_dir, 'sample')));
+  assert.equal(await page.$('nav.index'), null);
+  // An experiment whose name has a dot: what trov makes of it, in words.
+  fs.copyFileSync(path.join(golden_dir, 'sample', 'SAMPLE.EXP'), path.join(folder, 'x.y.EXP'));
+  fs.copyFileSync(path.join(golden_dir, 'sample', 'SAMPLE.P01'), path.join(folder, 'x.y.P01'));
+  assert.deepEqual(await pick(page, [path.join(folder, 'x.y.EXP'), path.join(folder, 'x.y.P01')]), {
+    state: 'error',
+    text: "x.y.EXP: trov reads an experiment's name up to its first dot, which makes this one x; rename its files x_y.EXP, x_y.P01, … and drop them again",
+  });
+  assert.deepEqual(page.errors, []);
   fs.rmSync(folder, { recursive: true });
 });
 

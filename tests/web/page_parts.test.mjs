@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
-import { group_experiments, stored_name } from '../../src/apps/web/page/experiment_files.js';
+import { group_experiments, name_problem, stored_name } from '../../src/apps/web/page/experiment_files.js';
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
@@ -19,6 +19,12 @@ test('dropped files are sorted into experiments whatever their case, folder by f
     ['run2', 'GARNET', 'run2/GARNET.EXP', [1, 3]],
   ]);
   assert.equal(stored_name('müller.v2', '.P01'), 'MüLLER.V2.P01');
+  // A name with a dot is grouped, and what trov would make of it is said.
+  const [dotted] = group_experiments([{ path: 'runs/x.y.EXP' }, { path: 'runs/x.y.P01' }]);
+  assert.deepEqual([dotted.stem, [...dotted.profiles.keys()]], ['x.y', [1]]);
+  assert.equal(name_problem(dotted), "x.y.EXP: trov reads an experiment's name up to its first dot, which makes this one x; " +
+    'rename its files x_y.EXP, x_y.P01, … and drop them again');
+  assert.equal(name_problem(groups[0]), null);
 });
 
 test('the figure\'s words and colours are trov-plot\'s, case by case of the shared fixture', () => {

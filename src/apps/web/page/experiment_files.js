@@ -49,3 +49,16 @@ export function group_experiments(entries) {
 export function stored_name(stem, suffix) {
   return (stem + suffix).replace(/[a-z]/g, (c) => c.toUpperCase());
 }
+
+// What stands in the way of an experiment whose name has a dot (x.y.EXP with
+// x.y.P01), in the user's words, or null: trov and trov-export take a name
+// up to its first dot, as the refinement package writes none, so the core
+// would look for X.EXP, a file the user never dropped.
+export function name_problem(group) {
+  const dot = group.stem.indexOf('.');
+  if (dot < 0) return null;
+  const name = group.experiment.path.slice(group.experiment.path.lastIndexOf('/') + 1);
+  const plain = group.stem.replace(/\./g, '_');
+  return `${name}: trov reads an experiment's name up to its first dot, which makes this one ${group.stem.slice(0, dot)}; ` +
+    `rename its files ${plain}.EXP, ${plain}.P01, … and drop them again`;
+}

@@ -1,4 +1,4 @@
-// The figure on screen: a canvas redrawn for each zoom, pan, axis or size, by pointer, wheel, buttons or keys.
+// The figure on screen: a canvas redrawn for each zoom, pan, axis or size, by pointer, touch, wheel, buttons or keys.
 
 import { canvas_painter } from './painters.js';
 import { draw_figure, finite_range } from './figure.js';
@@ -6,12 +6,14 @@ import { draw_figure, finite_range } from './figure.js';
 const MIN_SPAN = 1e-6;  // of the full range: the deepest zoom
 
 export class FigureView {
-  // canvas: the element drawn on; data: figure.js's data; on_cursor(text)
-  // hears the position under the pointer.
-  constructor(canvas, data, on_cursor = () => {}) {
+  // canvas: the element drawn on; data: figure.js's data; on_cursor(x)
+  // hears the position under the pointer, on_hint(text) what to do for a
+  // wheel that scrolled the page rather than zooming.
+  constructor(canvas, data, on_cursor = () => {}, on_hint = () => {}) {
     this.canvas = canvas;
     this.data = data;
     this.on_cursor = on_cursor;
+    this.on_hint = on_hint;
     this.axis = 'position';
     this.full = {};
     for (const axis of Object.keys(data.x)) this.full[axis] = finite_range(data.x[axis]) || [0, 1];
@@ -33,9 +35,14 @@ export class FigureView {
 
   // Zooms by factor (< 1 in) around x value at (the middle by default).
   zoom(factor, at = (this.range[0] + this.range[1]) / 2) {
+    const span = this.range[1] - this.range[0];
+    this.zoom_to(span * factor, at, (at - this.range[0]) / span);
+  }
+
+  // A view span wide with x value at at a share of its width from the left.
+  zoom_to(span, at, share) {
     const [full_lo, full_hi] = this.full[this.axis];
-    const span = Math.min(full_hi - full_lo, Math.max((full_hi - full_lo) * MIN_SPAN, (this.range[1] - this.range[0]) * factor));
-    const share = (at - this.range[0]) / (this.range[1] - this.range[0]);
+    span = Math.min(full_hi - full_lo, Math.max((full_hi - full_lo) * MIN_SPAN, span));
     this.set_range(at - share * span, span);
   }
 
@@ -58,6 +65,7 @@ export class FigureView {
   }
 
   draw() {
+    if (this.canvas.closest('details:not([open])')) return;  // folded away: drawn when opened
     const width = Math.max(200, this.canvas.parentElement.clientWidth);
     const height = width < 600 ? 340 : 440;
     const scale = window.devicePixelRatio || 1;
@@ -88,20 +96,41 @@ export class FigureView {
 
   listen() {
     const canvas = this.canvas;
-    let drag = null;
+    // Pointers down on the figure, by id: one drags the view along, two
+    // (fingers) pinch it. A vertical swipe never arrives: the page scrolls
+    // (touch-action: pan-y).
+    const pointers = new Map();
+    let gesture = null;
+    const begin = () => {
+      const xs = [...pointers.values()];
+      const range = this.range.slice();
+      if (xs.length === 1) gesture = { x: xs[0], range };
+      else if (xs.length === 2) {
+        const middle = (xs[0] + xs[1]) / 2;
+        gesture = { distance: Math.max(Math.abs(xs[0] - xs[1]), 10), at: this.x_at(middle), share: (middle - this.box.left) / this.box.width, range };
+      } else gesture = null;
+    };
     canvas.addEventListener('pointerdown', (event) => {
-      drag = { x: event.offsetX, range: this.range.slice() };
+      pointers.set(event.pointerId, event.offsetX);
       canvas.setPointerCapture(event.pointerId);
+      begin();
     });
     canvas.addEventListener('pointermove', (event) => {
       this.pointer = event.offsetX;
       if (this.box) this.on_cursor(this.x_at(event.offsetX));
-      if (!drag) return;
-      const span = drag.range[1] - drag.range[0];
-      this.set_range(drag.range[0] - ((event.offsetX - drag.x) / this.box.width) * span, span);
+      if (!pointers.has(event.pointerId) || !gesture) return;
+      pointers.set(event.pointerId, event.offsetX);
+      const span = gesture.range[1] - gesture.range[0];
+      if (pointers.size === 1) {
+        this.set_range(gesture.range[0] - ((event.offsetX - gesture.x) / this.box.width) * span, span);
+      } else if (pointers.size === 2) {
+        const xs = [...pointers.values()];
+        this.zoom_to(span * (gesture.distance / Math.max(Math.abs(xs[0] - xs[1]), 10)), gesture.at, gesture.share);
+      }
     });
-    const end = () => {
-      drag = null;
+    const end = (event) => {
+      pointers.delete(event.pointerId);
+      begin();
     };
     canvas.addEventListener('pointerup', end);
     canvas.addEventListener('pointercancel', end);
@@ -110,7 +139,14 @@ export class FigureView {
       this.on_cursor(null);
     });
     canvas.addEventListener('dblclick', () => this.reset());
+    // The wheel zooms a figure the user has chosen (a click or Tab gives it
+    // the focus) or with Ctrl or ⌘ held (a trackpad's pinch too), as embedded
+    // maps do; otherwise it scrolls the page past the figure.
     canvas.addEventListener('wheel', (event) => {
+      if (document.activeElement !== canvas && !event.ctrlKey && !event.metaKey) {
+        this.on_hint('Click the figure, or hold Ctrl (⌘ on a Mac), to zoom with the wheel');
+        return;
+      }
       event.preventDefault();
       this.zoom(event.deltaY > 0 ? 1.25 : 0.8, this.x_at(event.offsetX));
     }, { passive: false });

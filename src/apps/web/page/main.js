@@ -6,7 +6,7 @@
 // each output file is an <a download="NAME"> link to a blob of its bytes;
 // each figure's canvas has data-layout, the boxes of what it last drew.
 
-import { group_experiments } from './experiment_files.js';
+import { group_experiments, name_problem } from './experiment_files.js';
 import { draw_figure } from './figure.js';
 import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
@@ -111,6 +111,8 @@ function histogram_section(run, h) {
   const readout = element('span', { class: 'readout', 'aria-live': 'off' });
   const view = new FigureView(canvas, h.data, (x) => {
     readout.textContent = x === null ? '' : `${h.data.labels[view.axis]} ${Number(x.toPrecision(6))}`;
+  }, (hint) => {
+    readout.textContent = hint;
   });
   const axis = element('select', { 'aria-label': `Axis of histogram ${h.number}` },
     ...Object.keys(AXES).map((key) => {
@@ -137,8 +139,12 @@ function histogram_section(run, h) {
   const downloads = element('p', { class: 'downloads' },
     made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), view.size, title)),
     made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view(), view.size)));
-  const section = element('section', { class: 'histogram', 'aria-label': `Histogram ${h.number}` },
-    heading, toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
+  // Each figure can be folded away, its heading staying as the index's target.
+  const folding = element('details', { open: '' }, element('summary', {}, heading),
+    toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
+  folding.addEventListener('toggle', () => folding.open && view.draw());
+  const section = element('section', { class: 'histogram', id: `histogram-${h.number}`, 'aria-label': `Histogram ${h.number}` },
+    folding);
   return { section, view, downloads };
 }
 
@@ -148,8 +154,13 @@ let shown = [];  // each histogram's section parts
 // The experiment's title and each histogram's figure, before its files exist.
 function show_figures(run) {
   current = run;
+  // More than four histograms make a long page: an index of them at its top.
+  const index = run.histograms.length <= 4 ? [] : [element('nav', { class: 'index', 'aria-label': 'Histograms' },
+    'Histograms: ', ...run.histograms.map((h) =>
+      element('a', { href: `#histogram-${h.number}`, title: h.info.name || '' }, String(h.number))))];
   const header = element('section', { class: 'experiment' },
     element('h2', {}, run.summary.title ? `${run.stem} — ${run.summary.title}` : run.stem),
+    ...index,
     element('p', { class: 'downloads' }));
   shown = run.histograms.map((h) => histogram_section(run, h));
   results.replaceChildren(header, ...shown.map((s) => s.section));
@@ -189,6 +200,7 @@ async function run(group) {
   set_status('working', `Converting ${group.experiment.path}…`);
   await next_frame();
   try {
+    if (name_problem(group)) throw new Error(name_problem(group));
     const needed = [group.experiment, ...group.profiles.values()];
     const total = needed.reduce((sum, entry) => sum + entry.file.size, 0);
     if (total > MAX_INPUT_BYTES) throw new Error(TOO_LARGE);
