@@ -115,6 +115,7 @@ test('every golden experiment gives the native programs\' files, byte for byte',
   // CR LF: the bytes of trov.exe, an LF turned into CR LF; the zip holds what the links offer.
   await pick(page, inputs_of(path.join(golden_dir, 'sample')));
   await page.selectOption('#line-ends', 'crlf');
+  assert.equal((await finished(page)).state, 'done');  // the worker made them again
   const crlf = await download(page, 'SAMPLE.a01');
   assert.equal(sha256(Buffer.from(crlf.toString('latin1').replaceAll('\r\n', '\n'), 'latin1')), table.sample['SAMPLE.a01']);
   assert.ok(crlf.includes('\r\n'));

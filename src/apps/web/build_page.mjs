@@ -18,16 +18,18 @@ for (const key of ['module', 'version', 'license', 'out', 'licenses']) {
 // The page must open quickly and fit an e-mail: at most 1.5 MB.
 const MAX_BYTES = 1.5 * 1024 * 1024;
 
-const bundle = await esbuild.build({
-  entryPoints: [path.join(here, 'page/main.js')],
+// The page's script, and its worker's (run with the module before it).
+const bundle_of = async (entry) => (await esbuild.build({
+  entryPoints: [path.join(here, 'page', entry)],
   bundle: true,
   minify: true,
   format: 'iife',
   target: 'es2020',
   write: false,
   legalComments: 'none',  // the licences are in the page's footer, whole
-});
-const script = bundle.outputFiles[0].text;
+})).outputFiles[0].text;
+const script = await bundle_of('main.js');
+const worker = await bundle_of('run_worker.js');
 
 // Every package the page's script bundles, with its licence file, from the lockfile's runtime dependencies.
 const lock = JSON.parse(fs.readFileSync(path.join(here, 'package-lock.json'), 'utf8'));
@@ -48,7 +50,7 @@ const parts = {
   '@VERSION@': escape(args.version),
   '@STYLE@': fs.readFileSync(path.join(here, 'page/style.css'), 'utf8'),
   '@LICENCES@': licence_html,
-  '@MODULE@': inline(fs.readFileSync(args.module, 'utf8')),
+  '@WORKER@': inline(`${fs.readFileSync(args.module, 'utf8')}\n${worker}`),
   '@SCRIPT@': inline(script),
 };
 const html = fs.readFileSync(path.join(here, 'page/index.html'), 'utf8').replace(/@[A-Z]+@/g, (key) => {

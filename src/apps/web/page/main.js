@@ -11,8 +11,8 @@ import { draw_figure } from './figure.js';
 import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
 import { canvas_painter, svg_painter } from './painters.js';
-import { is_plot_file, offered_bytes, on_windows, zip_of } from './downloads.js';
-import { start_experiment, TOO_LARGE } from './trov_run.js';
+import { on_windows } from './downloads.js';
+import { TOO_LARGE } from './trov_run.js';
 
 const $ = (selector) => document.querySelector(selector);
 const status = $('#status');
@@ -42,7 +42,7 @@ const element = (tag, attributes = {}, ...children) => {
 };
 
 function blob_url(bytes, type) {
-  const url = URL.createObjectURL(new Blob([bytes], { type }));
+  const url = URL.createObjectURL(new Blob([bytes], { type }));  // bytes: an array or a Blob
   urls.push(url);
   return url;
 }
@@ -51,10 +51,10 @@ const TYPES = { csv: 'text/csv', json: 'application/json', cif: 'chemical/x-cif'
   zip: 'application/zip' };
 const type_of = (name) => TYPES[name.slice(name.lastIndexOf('.') + 1)] || 'text/plain';
 
-// A link to one of the run's files, in the line ends chosen.
-function file_link(name, label = name) {
+// A link to one of the run's files, made by the worker.
+function file_link(name, blob, label = name) {
   const link = element('a', { download: name, class: 'file' }, label);
-  link.href = blob_url(offered_bytes(name, current.outputs.get(name), line_ends.value === 'crlf'), type_of(name));
+  link.href = blob_url(blob, type_of(name));
   return link;
 }
 
@@ -168,14 +168,24 @@ function show_figures(run) {
   for (const view of views) view.draw();
 }
 
-// The links to the run's files, once trov-export has run too.
-function show_files(run) {
-  const files = [...run.outputs.keys()];
+// The links to the run's files, once the worker has made them (again for
+// other line ends: the links are replaced).
+function show_files(files) {
+  for (const link of results.querySelectorAll('a.file[data-made]')) {
+    URL.revokeObjectURL(link.href);
+    link.remove();
+  }
+  const blobs = new Map(files.files);
+  const link = (name, label) => {
+    const a = file_link(name, name === `${files.stem}.zip` ? files.zip : blobs.get(name), label);
+    a.dataset.made = '';
+    return a;
+  };
   results.querySelector('section.experiment .downloads').append(
-    made_link(`${run.stem}.zip`, `All files (${run.stem}.zip)`, () =>
-      zip_of(files.map((name) => [name, offered_bytes(name, run.outputs.get(name), line_ends.value === 'crlf')]))),
-    ...[run.cif_file, run.summary_file].filter(Boolean).map((file) => file_link(file)));
-  run.histograms.forEach((h, i) => shown[i].downloads.prepend(...h.files.map((file) => file_link(file))));
+    link(`${files.stem}.zip`, `All files (${files.stem}.zip)`),
+    ...[files.cif_file, files.summary_file].filter(Boolean).map((name) => link(name)));
+  const by_number = new Map(files.histogram_files);
+  current.histograms.forEach((h, i) => shown[i].downloads.prepend(...(by_number.get(h.number) || []).map((name) => link(name))));
 }
 
 function clear() {
@@ -187,46 +197,88 @@ function clear() {
   results.replaceChildren();
 }
 
-// Gives the UI a frame to show the status before the core runs.
-const next_frame = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
-
 let runs = 0;  // the number of the latest run: a run overtaken by a newer drop stops where it is
+
+// The worker's script: the module and run_worker.js, held in the page as
+// text (a script element of no script type) and started from a blob.
+const worker_url = URL.createObjectURL(new Blob([$('#worker-source').textContent], { type: 'text/javascript' }));
+let worker = null;  // the running or last run's worker: it keeps that run's files for other line ends
+let finished_status = null;  // [state, text] of the last run that ended
+
+function stop_worker() {
+  if (worker) worker.terminate();
+  worker = null;
+  cancel.hidden = true;
+}
+
+const cancel = element('button', { type: 'button', class: 'cancel', hidden: '' }, 'Cancel');
+cancel.addEventListener('click', () => {
+  ++runs;
+  stop_worker();
+  set_status('cancelled', 'Cancelled.');
+});
+status.after(cancel);
 
 async function run(group) {
   const mine = ++runs;
+  stop_worker();
+  finished_status = null;
   // The experiments of the last drop stay offered; the one shown is pressed.
   for (const button of choice.querySelectorAll('button')) button.setAttribute('aria-pressed', String(button.group === group));
   clear();
   set_status('working', `Converting ${group.experiment.path}…`);
-  await next_frame();
+  const fail = (error) => {
+    if (mine !== runs) return;
+    stop_worker();
+    const message = error instanceof RangeError || (error && error.name === 'NotReadableError') ? TOO_LARGE : String((error && error.message) || error);
+    set_status('error', message);
+  };
   try {
     if (name_problem(group)) throw new Error(name_problem(group));
     const needed = [group.experiment, ...group.profiles.values()];
     const total = needed.reduce((sum, entry) => sum + entry.file.size, 0);
     if (total > MAX_INPUT_BYTES) throw new Error(TOO_LARGE);
-    const bytes = new Map();
-    for (const entry of needed) bytes.set(entry, new Uint8Array(await entry.file.arrayBuffer()));
-    if (mine !== runs) return;
-    const started = performance.now();
-    const result = await start_experiment(globalThis.createTrov, group, bytes);
-    if (mine !== runs) return;
-    show_figures(result);
-    const drawn = performance.now();
-    set_status('working', `${group.experiment.path}: exporting…`);
-    await next_frame();
-    if (mine !== runs) return;
-    Object.assign(result, result.finish());
-    show_files(result);
-    // When each step ended, for the benchmark (bench/page.mjs): the figures drawn, the files offered.
-    globalThis.trov_timings = { ...result.timings, drawn: Math.round(drawn - started), files: Math.round(performance.now() - started) };
-    const count = result.histograms.length;
-    if (result.errors.length > 0) set_status('error', result.errors[0]);
-    else set_status('done', `${group.experiment.path}: ${count} powder histogram${count === 1 ? '' : 's'}, ${result.outputs.size} files`);
   } catch (error) {
-    if (mine !== runs) return;
-    const message = error instanceof RangeError || (error && error.name === 'NotReadableError') ? TOO_LARGE : String((error && error.message) || error);
-    set_status('error', message);
+    fail(error);
+    return;
   }
+  const started = performance.now();
+  let drawn = 0;
+  worker = new Worker(worker_url);
+  cancel.hidden = false;
+  worker.onerror = (event) => {
+    event.preventDefault();
+    fail(new Error(TOO_LARGE));  // the module could not start: out of memory
+  };
+  worker.onmessage = ({ data: message }) => {
+    if (mine !== runs) return;
+    if (message.type === 'progress') {
+      set_status('working', message.text);
+    } else if (message.type === 'figures') {
+      show_figures(message.run);
+      drawn = performance.now();
+    } else if (message.type === 'files') {
+      show_files(message);
+      if (drawn === 0) {  // new line ends of a finished run
+        set_status(...finished_status);
+        return;
+      }
+      // When each step ended, for the benchmark (bench/page.mjs): the figures drawn, the files offered.
+      globalThis.trov_timings = { ...message.timings, zip: message.zip_ms, drawn: Math.round(drawn - started),
+                                  files: Math.round(performance.now() - started) };
+      drawn = 0;
+      cancel.hidden = true;
+      const count = current.histograms.length;
+      finished_status = message.errors.length > 0 ? ['error', message.errors[0]]
+        : ['done', `${group.experiment.path}: ${count} powder histogram${count === 1 ? '' : 's'}, ${message.files.length} files`];
+      set_status(...finished_status);
+      // Line ends switched while the run worked: its files again, in those.
+      if (message.crlf !== (line_ends.value === 'crlf')) line_ends.dispatchEvent(new Event('change'));
+    } else if (message.type === 'error') {
+      fail(new Error(message.message));
+    }
+  };
+  worker.postMessage({ type: 'run', group, crlf: line_ends.value === 'crlf' });
 }
 
 // Dropped or picked files: [{path, file}]. One experiment runs at once; several are offered for choice.
@@ -316,12 +368,10 @@ document.addEventListener('drop', async (event) => {
 
 line_ends.value = on_windows(navigator) ? 'crlf' : 'lf';
 line_ends.addEventListener('change', () => {
-  if (!current) return;
-  const crlf = line_ends.value === 'crlf';
-  for (const link of results.querySelectorAll('a.file')) {
-    const name = link.getAttribute('download');
-    if (is_plot_file(name)) link.href = blob_url(offered_bytes(name, current.outputs.get(name), crlf), type_of(name));
-  }
+  // The worker makes the plot and marker files and the zip again.
+  if (!current || !worker || !finished_status) return;
+  set_status('working', `Making the files again with ${line_ends.value === 'crlf' ? 'CR LF' : 'LF'} line ends…`);
+  worker.postMessage({ type: 'line_ends', crlf: line_ends.value === 'crlf' });
 });
 
 let resize_pending = false;

@@ -97,14 +97,15 @@ const is_memory_error = (error) => error instanceof RangeError || /memory|Cannot
 
 // Runs trov on an experiment (experiment_files.js's group, with its files'
 // bytes in bytes: Map(entry -> Uint8Array)) in a new module, so that no run
-// sees another's files, and reads what the figures draw. Returns {stem,
+// sees another's files, and reads what the figures draw; progress(text)
+// hears each step. Returns {stem,
 // errors, summary, histograms: [{number, info, data, files}], timings,
 // finish}; finish() then runs trov-export and returns the files of both,
 // Map(name -> bytes) in trov's then trov-export's order, each histogram's
 // names in its files. A missing profile is an error of the run, and the
 // other histograms are still converted, exported and drawn; when none
 // remains, or the module fails, this throws Error with the message.
-export async function start_experiment(createTrov, group, bytes) {
+export async function start_experiment(createTrov, group, bytes, progress = () => {}) {
   let trov;
   try {
     trov = await createTrov();
@@ -143,6 +144,7 @@ export async function start_experiment(createTrov, group, bytes) {
     }
     for (const name of trov.FS.readdir('.')) inputs.add(name);
     lap('files in');
+    progress('converting…');
     const plan = json_of('plan');
     const summary = json_of('summary');
     const present = plan.histograms.filter((h) => h.profile !== null).map((h) => h.number);
@@ -156,7 +158,8 @@ export async function start_experiment(createTrov, group, bytes) {
     }
     lap('convert');
     if (present.length === 0) throw new Error(errors[0]);
-    const histograms = present.map((number) => {
+    const histograms = present.map((number, i) => {
+      progress(`histogram ${number} (${i + 1} of ${present.length}): its figure…`);
       const info = (summary.histograms || []).find((s) => s.number === number) || { number };
       return { number, info, data: figure_data(read_points(trov, stem, number), info, summary), files: [] };
     });
