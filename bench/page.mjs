@@ -3,7 +3,10 @@
 // node bench/page.mjs BUILD/trov BUILD-WEB/trov.html [ROUNDS]
 // Prints medians: the page's opening; per run, trov's conversion in the page
 // against the native trov on the same files (the ratio that matters), the
-// figure drawn and every file offered, counted from the files' arrival.
+// figure drawn and every file offered, counted from the files' arrival; the
+// longest task of the page's own thread (what a user feels as a freeze:
+// target under 100 ms) and the browser's peak memory (all its processes'
+// resident size, sampled every 50 ms), each the largest of the runs.
 import { execFileSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
@@ -50,6 +53,23 @@ const browser = await chromium.launch({
   args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update', '--no-first-run'],
 });
 const page = await browser.newPage({ viewport: { width: 1280, height: 800 } });
+// Every task of the page's thread over 50 ms, as the browser reports it.
+await page.addInitScript(() => {
+  globalThis.trov_long_tasks = [];
+  new PerformanceObserver((list) => globalThis.trov_long_tasks.push(...list.getEntries().map((e) => e.duration)))
+    .observe({ type: 'longtask', buffered: true });
+});
+// The resident memory of the browser's processes, in MB.
+const browser_mb = () => {
+  try {
+    const kb = execFileSync('ps', ['-C', 'chromium', '-o', 'rss='], { encoding: 'utf8' }).split(/\s+/).filter(Boolean).map(Number);
+    return kb.reduce((a, b) => a + b, 0) / 1024;
+  } catch {
+    return 0;
+  }
+};
+let longest = 0;
+let peak = 0;
 const opening = [];
 const timings = [];
 for (let r = 0; r < rounds; ++r) {
@@ -57,9 +77,12 @@ for (let r = 0; r < rounds; ++r) {
   await page.goto(`file://${path.resolve(page_file)}`);
   await page.waitForSelector('#status[data-state="idle"]');
   opening.push(Date.now() - start);
+  const sampler = setInterval(() => { peak = Math.max(peak, browser_mb()); }, 50);
   await page.setInputFiles('#files', [path.join(folder, 'BIG.EXP'), path.join(folder, 'BIG.P01')]);
   await page.waitForSelector('#status[data-state="done"]', { timeout: 120000 });
+  clearInterval(sampler);
   timings.push(await page.evaluate(() => globalThis.trov_timings));
+  longest = Math.max(longest, await page.evaluate(() => Math.max(0, ...globalThis.trov_long_tasks)));
 }
 await browser.close();
 fs.rmSync(folder, { recursive: true });
@@ -69,3 +92,5 @@ console.log(`native trov, ${POINTS} points: ${median(native).toFixed(0)} ms (pro
 console.log(`page opened: ${median(opening)} ms`);
 console.log(`in the page: trov's conversion ${convert} ms (${(convert / median(native)).toFixed(2)}x native), ` +
             `figure drawn ${median(timings.map((t) => t.drawn))} ms, every file offered ${median(timings.map((t) => t.files))} ms`);
+console.log(`longest task of the page's thread: ${longest.toFixed(0)} ms; browser's peak memory: ${peak.toFixed(0)} MB ` +
+            `(input ${(profile.length / 1048576).toFixed(0)} MB)`);
