@@ -145,9 +145,11 @@ std::string cif_text(std::string_view utf8) {
   std::string text = cif_ascii(utf8);
   if (!needs_quotes(text)) return text;
   // A quote ends a quoted value only where whitespace follows it.
-  if (text.find("' ") == std::string::npos && text.back() != '\'') return "'" + text + "'";
-  if (text.find("\" ") == std::string::npos && text.back() != '"') return "\"" + text + "\"";
-  return "\n;" + text + "\n;";
+  // (Appended rather than "'" + text: see powder_cif.cc's join.)
+  const auto around = [&](std::string_view open, std::string_view close) { return std::string(open).append(text).append(close); };
+  if (text.find("' ") == std::string::npos && text.back() != '\'') return around("'", "'");
+  if (text.find("\" ") == std::string::npos && text.back() != '"') return around("\"", "\"");
+  return around("\n;", "\n;");
 }
 
 }  // namespace trov
