@@ -402,6 +402,44 @@ test('more than four histograms: an index at the top, and each figure folds away
   fs.rmSync(folder, { recursive: true });
 });
 
+test('each view of the intensities and the axis draws cleanly, on screen and in its SVG file', { skip }, async () => {
+  const page = await open();
+  await pick(page, inputs_of(path.join(golden_dir, 'sample')));
+  const layout_of = async () => JSON.parse(await page.locator('canvas').first().getAttribute('data-layout'));
+  const texts = async () => (await layout_of()).texts.map((t) => t.text);
+  const x_labels = async () => {
+    const { texts: all, plot } = await layout_of();
+    return all.filter((t) => t.y0 > plot.y1 && t.y0 < plot.y1 + 20).sort((a, b) => a.x0 - b.x0).map((t) => Number(t.text.replace('−', '-')));
+  };
+  const scale = 'select[aria-label="Intensity scale of histogram 1"]';
+  for (const [view, label, expected] of [['sqrt', 'Intensity, √ scale', null], ['log', 'Intensity, log scale', /^10[⁰¹²³⁴⁵⁶⁷⁸⁹]+$/]]) {
+    await page.selectOption(scale, view);
+    const shown = await texts();
+    assert.ok(shown.includes(label), `${view}: ${shown}`);
+    if (expected) assert.ok(shown.filter((t) => expected.test(t)).length >= 2, `${view}: decades labelled ${shown}`);
+    assert.deepEqual(layout_faults(await layout_of()), [], view);
+    const svg = (await download(page, 'SAMPLE_01.svg')).toString('utf8');
+    assert.ok(svg.includes(`>${label}</text>`), `${view}: the SVG file is drawn as the screen`);
+  }
+  await page.selectOption(scale, 'linear');
+  const ascending = await x_labels();
+  assert.ok(ascending[0] < ascending[ascending.length - 1]);
+  await page.selectOption('select[aria-label="Axis of histogram 1"]', 'd');
+  await page.check('input[aria-label="Larger x to the left in histogram 1"]');
+  const descending = await x_labels();
+  assert.ok(descending[0] > descending[descending.length - 1], `d from large to small: ${descending}`);
+  assert.deepEqual(layout_faults(await layout_of()), []);
+  // The arrow keys move the view the way the axis runs: right shows smaller d.
+  const figure = page.locator('canvas').first();
+  await figure.focus();
+  await page.keyboard.press('+');
+  const before = await x_labels();
+  await page.keyboard.press('ArrowRight');
+  const after = await x_labels();
+  assert.ok(after[0] < before[0], `${before} then ${after}`);
+  assert.deepEqual(page.errors, []);
+});
+
 test('no request leaves the page', { skip }, () => {
   const outside = requests.filter((url) => !/^(file|blob|data):/.test(url));
   assert.deepEqual(outside, []);

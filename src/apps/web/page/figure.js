@@ -34,7 +34,7 @@ function legend_width(painter) {
 // Where everything goes, from measured texts: {left, width, x_ticks, legend_x, legend_y,
 // statistics: {x, y} or null, curves: {top, height}, ticks: {top, height,
 // rows}, bottom, y_ticks}.
-export function layout(painter, size, data, y_range, x_range) {
+export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_ticks, descending = false) {
   const rows = Math.max(data.phases.length, 1);
   const names = data.phases.map((p) => painter.measure(short_name(p.name), NAME_SIZE));
   const statistics_width = data.statistics ? painter.measure(data.statistics) : 0;
@@ -50,8 +50,8 @@ export function layout(painter, size, data, y_range, x_range) {
     const top = MARGIN.top + (beside ? 0 : ROW);
     const ticks_height = rows * TICK_ROW;
     const curves_height = Math.max(60, size.height - top - MARGIN.bottom - ticks_height);
-    const y_ticks = nice_ticks(y_range[0], y_range[1], Math.max(2, Math.floor(curves_height / 50)));
-    const labels = y_ticks.values.map((v) => painter.measure(format_tick(v, y_ticks.decimals)));
+    const y_ticks = y_ticks_of(y_range[0], y_range[1], Math.max(2, Math.floor(curves_height / 50)));
+    const labels = y_ticks.values.map((v) => painter.measure(y_ticks.label ? y_ticks.label(v) : format_tick(v, y_ticks.decimals)));
     left = INTENSITY + Math.max(0, ...labels, ...names) + GAP + 4;
     // Room on the right for half the last x label where it stands at the frame's edge.
     let right = MARGIN.right;
@@ -62,8 +62,9 @@ export function layout(painter, size, data, y_range, x_range) {
       x_labels = x_ticks(painter, lo, hi, width);
       const inside = x_labels.values.filter((v) => v >= lo && v <= hi);
       if (inside.length === 0 || !(hi > lo)) break;
-      const last = inside[inside.length - 1];
-      const end = left + ((last - lo) / (hi - lo)) * width + painter.measure(format_tick(last, x_labels.decimals)) / 2;
+      const last = descending ? inside[0] : inside[inside.length - 1];  // the label at the frame's right
+      const share = descending ? (hi - last) / (hi - lo) : (last - lo) / (hi - lo);
+      const end = left + share * width + painter.measure(format_tick(last, x_labels.decimals)) / 2;
       if (end <= size.width - 2) break;
       right += end - (size.width - 2);
     }
@@ -129,6 +130,41 @@ export function nice_ticks(low, high, count) {
   return { values, decimals };
 }
 
+// The intensity scales: each maps a value to where it is drawn (linear in
+// the result), and gives the ticks of a range, as trov-plot's --sqrt and --log do.
+const SUPERSCRIPTS = { '-': '⁻', 0: '⁰', 1: '¹', 2: '²', 3: '³', 4: '⁴', 5: '⁵', 6: '⁶', 7: '⁷', 8: '⁸', 9: '⁹' };
+const round_to_first_digit = (v) => (v === 0 ? 0 : Math.round(v / 10 ** Math.floor(Math.log10(Math.abs(v)))) * 10 ** Math.floor(Math.log10(Math.abs(v))));
+export const SCALES = {
+  linear: { map: (v) => v, ticks: nice_ticks, label: 'Intensity' },
+  // Round numbers spaced evenly in the square root, negatives included.
+  sqrt: {
+    map: (v) => Math.sign(v) * Math.sqrt(Math.abs(v)),
+    ticks: (low, high) => {
+      const top = Math.max(Math.abs(low), Math.abs(high), 1);
+      const step = Math.sqrt(top) / 4;
+      const values = new Set();
+      for (let k = -Math.floor(Math.sqrt(Math.abs(Math.min(low, 0))) / step); k <= Math.floor(Math.sqrt(top) / step); ++k) {
+        const v = round_to_first_digit(Math.sign(k) * (k * step) ** 2);
+        if (v >= low && v <= high) values.add(v);
+      }
+      if (low <= 0 && high >= 0) values.add(0);
+      return { values: [...values].sort((a, b) => a - b), decimals: 0 };
+    },
+    label: 'Intensity, √ scale',
+  },
+  // Decades, labelled 10ⁿ; what is not above zero is not drawn.
+  log: {
+    map: (v) => (v > 0 ? Math.log10(v) : NaN),
+    ticks: (low, high) => {
+      const values = [];
+      for (let k = Math.ceil(Math.log10(low)); k <= Math.floor(Math.log10(high)); ++k) values.push(10 ** k);
+      const label = (v) => `10${String(Math.round(Math.log10(v))).replace(/./g, (c) => SUPERSCRIPTS[c])}`;
+      return { values, decimals: 0, label };
+    },
+    label: 'Intensity, log scale',
+  },
+};
+
 // Runs of points left out of the fit, as [low, high] on the axis given.
 export function excluded_runs(x, fitted) {
   const runs = [];
@@ -184,6 +220,7 @@ function visible_limits(data, x, range) {
   let dmin = Infinity;
   let dmax = -Infinity;
   let shown = 0;
+  let lowest = Infinity;  // above zero: where a log axis starts
   const [lo, hi] = range;
   const { observed, calculated, difference, fitted } = data;
   for (let i = 0; i < x.length; ++i) {
@@ -194,12 +231,14 @@ function visible_limits(data, x, range) {
       ++shown;
       if (o > top) top = o;
       if (o < bottom) bottom = o;
+      if (o > 0 && o < lowest) lowest = o;
     }
     if (fitted[i]) {
       const c = calculated[i];
       if (Number.isFinite(c)) {
         if (c > top) top = c;
         if (c < bottom) bottom = c;
+        if (c > 0 && c < lowest) lowest = c;
       }
       const d = difference[i];
       if (Number.isFinite(d)) {
@@ -210,7 +249,7 @@ function visible_limits(data, x, range) {
   }
   const seen = top >= bottom;
   const limits = curve_limits(seen ? bottom : null, seen ? top : null, dmax >= dmin ? [dmin, dmax] : null);
-  return { shown, offset: limits.offset, y: padded(limits.bottom, limits.top) };
+  return { shown, offset: limits.offset, y: padded(limits.bottom, limits.top), lowest, top };
 }
 
 function format_tick(value, decimals) {
@@ -220,31 +259,38 @@ function format_tick(value, decimals) {
 
 // Draws the figure on painter (see painters.js) for data (page data of one
 // histogram: columns per axis, ticks, phases, labels, statistics) and view
-// ({axis, range}), size {width, height} in CSS pixels; oversample > 1 keeps
+// ({axis, range, descending, scale: a key of SCALES}), size {width, height}
+// in CSS pixels; oversample > 1 keeps
 // more columns per pixel (an SVG printed large). Returns the layout, so that
 // the caller maps pointer positions to x.
 export function draw_figure(painter, data, view, size, oversample = 1) {
   const phases = data.phases;
   const x = data.x[view.axis];
   const [lo, hi] = view.range;
+  const descending = Boolean(view.descending);
+  const scale = SCALES[view.scale] || SCALES.linear;
   const limits = visible_limits(data, x, view.range);
-  const box = layout(painter, size, data, limits.y, view.range);
-  const px = (v) => box.left + ((v - lo) / (hi - lo)) * box.width;
-  const [y0, y1] = limits.y;
+  // A log axis from just under the lowest count above zero to twice the highest.
+  const log = scale === SCALES.log;
+  const y_range = !log ? limits.y : Number.isFinite(limits.lowest) ? [limits.lowest / 1.5, Math.max(limits.top, limits.lowest) * 2] : [1, 10];
+  const box = layout(painter, size, data, y_range, view.range, scale.ticks, descending);
+  const px = (v) => box.left + ((descending ? hi - v : v - lo) / (hi - lo)) * box.width;
+  const [t0, t1] = y_range.map(scale.map);
   const curves = box.curves;
-  const py = (v) => curves.top + curves.height - ((v - y0) / (y1 - y0)) * curves.height;
+  const py = (v) => curves.top + curves.height - ((scale.map(v) - t0) / (t1 - t0)) * curves.height;
   const plot_height = box.bottom - curves.top;
 
   painter.rect(0, 0, size.width, size.height, '#ffffff');
   painter.clip(box.left, curves.top, box.width, plot_height);
   for (const [a, b] of data.excluded[view.axis]) {
     if (b < lo || a > hi) continue;
-    const left = Math.max(box.left, px(a));
-    painter.rect(left, curves.top, Math.max(0.75, Math.min(box.left + box.width, px(b)) - left), plot_height, COLOURS.excluded);
+    const left = Math.max(box.left, Math.min(px(a), px(b)));
+    const right = Math.min(box.left + box.width, Math.max(px(a), px(b)));
+    painter.rect(left, curves.top, Math.max(0.75, right - left), plot_height, COLOURS.excluded);
   }
 
   const columns = Math.max(1, Math.round(box.width * oversample));
-  const to_column = (v) => ((v - lo) / (hi - lo)) * columns;
+  const to_column = (v) => ((descending ? hi - v : v - lo) / (hi - lo)) * columns;
   const column_x = (c) => box.left + ((c + 0.5) / columns) * box.width;
   painter.clip(box.left, curves.top, box.width, curves.height);
   // Few points: each drawn; many: each column's spread.
@@ -252,7 +298,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   if (exact) {
     const centres = [];
     for (let i = 0; i < x.length; ++i) {
-      if (x[i] >= lo && x[i] <= hi && Number.isFinite(data.observed[i])) centres.push(px(x[i]), py(data.observed[i]));
+      if (x[i] >= lo && x[i] <= hi && Number.isFinite(py(data.observed[i]))) centres.push(px(x[i]), py(data.observed[i]));
     }
     painter.circles(centres, 1.9, COLOURS.observed, 0.7);
   } else {
@@ -261,7 +307,8 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     for (let c = 0; c < columns; ++c) {
       if (o.count[c] === 0) continue;
       const top = py(o.high[c]);
-      const bottom = py(o.low[c]);
+      const bottom = Number.isFinite(py(o.low[c])) ? py(o.low[c]) : curves.top + curves.height + 2;  // log: from below the axis
+      if (!Number.isFinite(top)) continue;
       segments.push(column_x(c), Math.max(curves.top - 2, bottom + 1), column_x(c), Math.min(curves.top + curves.height + 2, top - 1));
     }
     painter.segments(segments, COLOURS.observed, 1 / oversample);
@@ -273,6 +320,14 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     const end_piece = () => {
       if (pieces[pieces.length - 1].length > 0) pieces.push([]);
     };
+    // A point with no place on the axis (not above zero on a log axis) breaks the line.
+    const add = (at, ...values_at) => {
+      for (const v of values_at) {
+        const y = py(v + offset);
+        if (Number.isFinite(y)) pieces[pieces.length - 1].push(at, y);
+        else end_piece();
+      }
+    };
     if (exact) {
       const [before, after] = edge_indices(x, values, data.fitted, lo, hi);
       const order = [];
@@ -281,25 +336,26 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
       if (after >= 0) order.push(after);
       for (const i of order) {
         if (!data.fitted[i]) end_piece();
-        else if (Number.isFinite(values[i])) pieces[pieces.length - 1].push(px(x[i]), py(values[i] + offset));
+        else if (Number.isFinite(values[i])) add(px(x[i]), values[i]);
       }
     } else {
       const r = reduce_columns(x, values, data.fitted, to_column, columns);
-      const ascending = !descending_axis(x);
+      // The columns in the points' order: the line is drawn as they come.
+      const forward = descending_axis(x) === descending;
       for (let k = 0; k < columns; ++k) {
-        const c = ascending ? k : columns - 1 - k;
+        const c = forward ? k : columns - 1 - k;
         if (r.breaks[c] && r.count[c] === 0) end_piece();
         if (r.count[c] === 0) continue;
         const cx = column_x(c);
-        const piece = pieces[pieces.length - 1];
-        piece.push(cx, py(r.first[c] + offset));
-        if (r.count[c] > 1) piece.push(cx, py(r.low[c] + offset), cx, py(r.high[c] + offset), cx, py(r.last[c] + offset));
+        if (r.count[c] > 1) add(cx, r.first[c], r.low[c], r.high[c], r.last[c]);
+        else add(cx, r.first[c]);
       }
     }
     for (const piece of pieces) painter.polyline(piece, colour, width);
   };
   line(data.calculated, 0, COLOURS.calculated, 1.1);
-  if (limits.offset !== null) {
+  // Below the curves on a log axis the difference has no place.
+  if (limits.offset !== null && !log) {
     painter.segments([box.left, py(limits.offset), box.left + box.width, py(limits.offset)], COLOURS.zero, 0.6);
     line(data.difference, limits.offset, COLOURS.difference, 0.8);
   }
@@ -323,7 +379,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   });
   painter.unclip();
 
-  draw_axes(painter, data, view, box, { px, py });
+  draw_axes(painter, data, view, box, { px, py, scale });
   draw_legend(painter, data, box, exact);
   return box;
 }
@@ -354,7 +410,7 @@ function edge_indices(x, values, fitted, lo, hi) {
   return [fitted_or_none(before), fitted_or_none(after)];
 }
 
-function draw_axes(painter, data, view, box, { px, py }) {
+function draw_axes(painter, data, view, box, { px, py, scale }) {
   const { curves, ticks } = box;
   const right = box.left + box.width;
   // Frames of the two panels.
@@ -376,11 +432,13 @@ function draw_axes(painter, data, view, box, { px, py }) {
     const at = py(v);
     if (at < curves.top - 0.5 || at > curves.top + curves.height + 0.5) continue;
     marks.push(box.left, at, box.left - 4, at);
-    painter.text(format_tick(v, yt.decimals), box.left - 6, at, { anchor: 'end', baseline: 'middle' });
+    // A label at the panel's very edge would stand on the phase names below it.
+    if (at > curves.top + curves.height - 6) continue;
+    painter.text(yt.label ? yt.label(v) : format_tick(v, yt.decimals), box.left - 6, at, { anchor: 'end', baseline: 'middle' });
   }
   painter.segments(marks, COLOURS.axes, 0.8);
   painter.text(data.labels[view.axis], box.left + box.width / 2, box.bottom + 24, { anchor: 'middle', baseline: 'top' });
-  painter.text('Intensity', INTENSITY / 2 + 2, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
+  painter.text(scale.label, INTENSITY / 2 + 2, curves.top + curves.height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90 });
   data.phases.forEach((phase, index) => {
     painter.text(short_name(phase.name), box.left - GAP, ticks.top + (index + 0.5) * TICK_ROW,
                  { anchor: 'end', baseline: 'middle', colour: phase_colour(phase.marker, true), size: NAME_SIZE });

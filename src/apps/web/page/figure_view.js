@@ -18,6 +18,8 @@ export class FigureView {
     this.full = {};
     for (const axis of Object.keys(data.x)) this.full[axis] = finite_range(data.x[axis]) || [0, 1];
     this.range = this.full.position.slice();
+    this.descending = false;  // larger x to the left (d-spacings as crystallographers often draw them)
+    this.scale = 'linear';    // of the intensities: figure.js's SCALES
     this.box = null;
     this.pointer = null;  // the pointer's offset over the canvas, while it is there
     this.listen();
@@ -59,9 +61,15 @@ export class FigureView {
     this.draw();
   }
 
+  // Another way of showing the same view: {descending} or {scale}.
+  set_view(options) {
+    Object.assign(this, options);
+    this.draw();
+  }
+
   view() {
     const [lo, hi] = this.range;
-    return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5] };
+    return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5], descending: this.descending, scale: this.scale };
   }
 
   draw() {
@@ -91,7 +99,8 @@ export class FigureView {
   // The x value at a pointer's horizontal offset in the canvas.
   x_at(offset) {
     const { left, width } = this.box;
-    return this.range[0] + ((offset - left) / width) * (this.range[1] - this.range[0]);
+    const along = ((offset - left) / width) * (this.range[1] - this.range[0]);
+    return this.descending ? this.range[1] - along : this.range[0] + along;
   }
 
   listen() {
@@ -107,7 +116,8 @@ export class FigureView {
       if (xs.length === 1) gesture = { x: xs[0], range };
       else if (xs.length === 2) {
         const middle = (xs[0] + xs[1]) / 2;
-        gesture = { distance: Math.max(Math.abs(xs[0] - xs[1]), 10), at: this.x_at(middle), share: (middle - this.box.left) / this.box.width, range };
+        const at = this.x_at(middle);
+        gesture = { distance: Math.max(Math.abs(xs[0] - xs[1]), 10), at, share: (at - range[0]) / (range[1] - range[0]), range };
       } else gesture = null;
     };
     canvas.addEventListener('pointerdown', (event) => {
@@ -122,7 +132,8 @@ export class FigureView {
       pointers.set(event.pointerId, event.offsetX);
       const span = gesture.range[1] - gesture.range[0];
       if (pointers.size === 1) {
-        this.set_range(gesture.range[0] - ((event.offsetX - gesture.x) / this.box.width) * span, span);
+        const moved = ((event.offsetX - gesture.x) / this.box.width) * span;
+        this.set_range(gesture.range[0] + (this.descending ? moved : -moved), span);
       } else if (pointers.size === 2) {
         const xs = [...pointers.values()];
         this.zoom_to(span * (gesture.distance / Math.max(Math.abs(xs[0] - xs[1]), 10)), gesture.at, gesture.share);
@@ -152,8 +163,8 @@ export class FigureView {
     }, { passive: false });
     canvas.addEventListener('keydown', (event) => {
       const actions = {
-        ArrowLeft: () => this.pan(-0.1),
-        ArrowRight: () => this.pan(0.1),
+        ArrowLeft: () => this.pan(this.descending ? 0.1 : -0.1),
+        ArrowRight: () => this.pan(this.descending ? -0.1 : 0.1),
         '+': () => this.zoom(0.8),
         '=': () => this.zoom(0.8),
         '-': () => this.zoom(1.25),

@@ -97,6 +97,7 @@ function svg_bytes(data, view, size, title) {
 
 const two = (n) => String(n).padStart(2, '0');
 const AXES = { position: 'Position', d: 'd-spacing', q: 'Q' };
+const SCALE_NAMES = { linear: 'linear', sqrt: '√I', log: 'log I' };
 
 function histogram_section(run, h) {
   const info = h.info;
@@ -122,8 +123,15 @@ function histogram_section(run, h) {
     }));
   axis.title = h.data.x.d ? '' : 'The experiment gives no instrument constants for this histogram: no d or Q axis';
   axis.addEventListener('change', () => view.set_axis(axis.value));
+  const scale = element('select', { 'aria-label': `Intensity scale of histogram ${h.number}` },
+    ...Object.entries(SCALE_NAMES).map(([key, name]) => element('option', { value: key }, name)));
+  scale.addEventListener('change', () => view.set_view({ scale: scale.value }));
+  const descending = element('input', { type: 'checkbox', 'aria-label': `Larger x to the left in histogram ${h.number}` });
+  descending.addEventListener('change', () => view.set_view({ descending: descending.checked }));
   const toolbar = element('div', { class: 'toolbar' },
     element('label', {}, 'Axis ', axis),
+    element('label', {}, descending, ' descending'),
+    element('label', {}, 'Intensity ', scale),
     element('button', { type: 'button', onclick: () => view.zoom(0.5) }, 'Zoom in'),
     element('button', { type: 'button', onclick: () => view.zoom(2) }, 'Zoom out'),
     element('button', { type: 'button', onclick: () => view.reset() }, 'Reset'),
@@ -160,6 +168,8 @@ function show_figures(run) {
       element('a', { href: `#histogram-${h.number}`, title: h.info.name || '' }, String(h.number))))];
   const header = element('section', { class: 'experiment' },
     element('h2', {}, run.summary.title ? `${run.stem} — ${run.summary.title}` : run.stem),
+    element('p', { class: 'keys' }, 'On a figure (Tab to it, or click it): ← → pan, + − zoom, 0 resets; ',
+      'the wheel zooms it once clicked, or with Ctrl (⌘) held.'),
     ...index,
     element('p', { class: 'downloads' }));
   shown = run.histograms.map((h) => histogram_section(run, h));
