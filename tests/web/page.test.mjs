@@ -422,6 +422,13 @@ test('each view of the intensities and the axis draws cleanly, on screen and in 
     assert.ok(svg.includes(`>${label}</text>`), `${view}: the SVG file is drawn as the screen`);
   }
   await page.selectOption(scale, 'linear');
+  // The background (the sample's auxiliary words), dashed, in the legend, on screen and in the SVG.
+  await page.check('input[aria-label="Background of histogram 1"]');
+  assert.ok((await texts()).includes('Background'));
+  assert.deepEqual(layout_faults(await layout_of()), [], 'background');
+  const with_background = (await download(page, 'SAMPLE_01.svg')).toString('utf8');
+  assert.ok(with_background.includes('>Background</text>') && with_background.includes('stroke-dasharray'));
+  await page.uncheck('input[aria-label="Background of histogram 1"]');
   const ascending = await x_labels();
   assert.ok(ascending[0] < ascending[ascending.length - 1]);
   await page.selectOption('select[aria-label="Axis of histogram 1"]', 'd');

@@ -22,19 +22,20 @@ const INTENSITY = 22;     // the column of the rotated "Intensity"
 const GAP = 6;            // between a label and what it labels
 const LABEL_GAP = 8;      // between two x labels: two thirds of an em
 const LEGEND = ['Observed', 'Calculated', 'Difference'];
+const BACKGROUND_DASH = [4, 2.5];
 // A legend entry: its sample, then its word, then a space before the next.
 const SAMPLE = 18;
 const SAMPLE_GAP = 5;
 const ENTRY_GAP = 16;
 
-function legend_width(painter) {
-  return LEGEND.reduce((sum, word) => sum + SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP, -ENTRY_GAP);
+function legend_width(painter, legend) {
+  return legend.reduce((sum, word) => sum + SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP, -ENTRY_GAP);
 }
 
 // Where everything goes, from measured texts: {left, width, x_ticks, legend_x, legend_y,
 // statistics: {x, y} or null, curves: {top, height}, ticks: {top, height,
 // rows}, bottom, y_ticks}.
-export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_ticks, descending = false) {
+export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_ticks, descending = false, legend = LEGEND) {
   const rows = Math.max(data.phases.length, 1);
   const names = data.phases.map((p) => painter.measure(short_name(p.name), NAME_SIZE));
   const statistics_width = data.statistics ? painter.measure(data.statistics) : 0;
@@ -45,8 +46,8 @@ export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_
   // the legend, which depends on the left margin.
   for (let pass = 0; pass < 2; ++pass) {
     // Above the frame's left edge, or further left where it would run past the right.
-    const legend_x = Math.max(MARGIN.left, Math.min(left, size.width - MARGIN.right - legend_width(painter)));
-    const beside = !data.statistics || legend_x + legend_width(painter) + 2 * ENTRY_GAP + statistics_width <= size.width - MARGIN.right;
+    const legend_x = Math.max(MARGIN.left, Math.min(left, size.width - MARGIN.right - legend_width(painter, legend)));
+    const beside = !data.statistics || legend_x + legend_width(painter, legend) + 2 * ENTRY_GAP + statistics_width <= size.width - MARGIN.right;
     const top = MARGIN.top + (beside ? 0 : ROW);
     const ticks_height = rows * TICK_ROW;
     const curves_height = Math.max(60, size.height - top - MARGIN.bottom - ticks_height);
@@ -273,7 +274,10 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   // A log axis from just under the lowest count above zero to twice the highest.
   const log = scale === SCALES.log;
   const y_range = !log ? limits.y : Number.isFinite(limits.lowest) ? [limits.lowest / 1.5, Math.max(limits.top, limits.lowest) * 2] : [1, 10];
-  const box = layout(painter, size, data, y_range, view.range, scale.ticks, descending);
+  // The background, where asked for and the profile holds one: dashed, as trov-plot draws it.
+  const background = Boolean(view.background && data.background);
+  const legend = background ? [...LEGEND, 'Background'] : LEGEND;
+  const box = layout(painter, size, data, y_range, view.range, scale.ticks, descending, legend);
   const px = (v) => box.left + ((descending ? hi - v : v - lo) / (hi - lo)) * box.width;
   const [t0, t1] = y_range.map(scale.map);
   const curves = box.curves;
@@ -315,7 +319,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   }
   // A curve over the fitted points, broken where points were left out of
   // the fit: no straight line is drawn across an excluded region.
-  const line = (values, offset, colour, width) => {
+  const line = (values, offset, colour, width, dash = null) => {
     const pieces = [[]];
     const end_piece = () => {
       if (pieces[pieces.length - 1].length > 0) pieces.push([]);
@@ -351,8 +355,9 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
         else add(cx, r.first[c]);
       }
     }
-    for (const piece of pieces) painter.polyline(piece, colour, width);
+    for (const piece of pieces) painter.polyline(piece, colour, width, dash);
   };
+  if (background) line(data.background, 0, COLOURS.background, 0.9, BACKGROUND_DASH);
   line(data.calculated, 0, COLOURS.calculated, 1.1);
   // Below the curves on a log axis the difference has no place.
   if (limits.offset !== null && !log) {
@@ -380,7 +385,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   painter.unclip();
 
   draw_axes(painter, data, view, box, { px, py, scale });
-  draw_legend(painter, data, box, exact);
+  draw_legend(painter, data, box, exact, legend);
   return box;
 }
 
@@ -447,12 +452,13 @@ function draw_axes(painter, data, view, box, { px, py, scale }) {
 
 // The legend's observed sample is drawn as the points are: an open circle
 // point by point, a short stroke where each column of pixels is a spread.
-function draw_legend(painter, data, box, exact) {
+function draw_legend(painter, data, box, exact, legend) {
   const y = box.legend_y;
   let at = box.legend_x;
-  LEGEND.forEach((word, index) => {
+  legend.forEach((word, index) => {
     if (index === 0 && exact) painter.circles([at + SAMPLE / 2, y], 2.6, COLOURS.observed, 0.9);
     else if (index === 0) painter.segments([at + SAMPLE / 2, y - 4, at + SAMPLE / 2, y + 4], COLOURS.observed, 1.2);
+    else if (index === 3) painter.polyline([at, y, at + SAMPLE, y], COLOURS.background, 1.2, BACKGROUND_DASH);
     else painter.segments([at, y, at + SAMPLE, y], index === 1 ? COLOURS.calculated : COLOURS.difference, index === 1 ? 1.6 : 1.2);
     painter.text(word, at + SAMPLE + SAMPLE_GAP, y, { baseline: 'middle' });
     at += SAMPLE + SAMPLE_GAP + painter.measure(word) + ENTRY_GAP;

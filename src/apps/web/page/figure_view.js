@@ -20,6 +20,7 @@ export class FigureView {
     this.range = this.full.position.slice();
     this.descending = false;  // larger x to the left (d-spacings as crystallographers often draw them)
     this.scale = 'linear';    // of the intensities: figure.js's SCALES
+    this.background = false;  // drawn where the profile holds one
     this.box = null;
     this.pointer = null;  // the pointer's offset over the canvas, while it is there
     this.listen();
@@ -61,7 +62,7 @@ export class FigureView {
     this.draw();
   }
 
-  // Another way of showing the same view: {descending} or {scale}.
+  // Another way of showing the same view: {descending}, {scale} or {background}.
   set_view(options) {
     Object.assign(this, options);
     this.draw();
@@ -69,7 +70,8 @@ export class FigureView {
 
   view() {
     const [lo, hi] = this.range;
-    return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5], descending: this.descending, scale: this.scale };
+    return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5], descending: this.descending, scale: this.scale,
+             background: this.background };
   }
 
   draw() {

@@ -128,9 +128,16 @@ function histogram_section(run, h) {
   scale.addEventListener('change', () => view.set_view({ scale: scale.value }));
   const descending = element('input', { type: 'checkbox', 'aria-label': `Larger x to the left in histogram ${h.number}` });
   descending.addEventListener('change', () => view.set_view({ descending: descending.checked }));
+  const background = element('input', { type: 'checkbox', 'aria-label': `Background of histogram ${h.number}` });
+  if (!h.data.background) {
+    background.disabled = true;
+    background.title = 'This profile holds no background (its auxiliary values are all zero)';
+  }
+  background.addEventListener('change', () => view.set_view({ background: background.checked }));
   const toolbar = element('div', { class: 'toolbar' },
     element('label', {}, 'Axis ', axis),
     element('label', {}, descending, ' descending'),
+    element('label', {}, background, ' background'),
     element('label', {}, 'Intensity ', scale),
     element('button', { type: 'button', onclick: () => view.zoom(0.5) }, 'Zoom in'),
     element('button', { type: 'button', onclick: () => view.zoom(2) }, 'Zoom out'),

@@ -83,13 +83,15 @@ export function canvas_painter(context, scale = 1) {
         }
       });
     },
-    polyline(flat, colour, width) {
+    polyline(flat, colour, width, dash = null) {
       if (flat.length < 4) return;
       context.lineJoin = 'round';
+      if (dash) context.setLineDash(dash);
       stroke(colour, width, () => {
         context.moveTo(flat[0], flat[1]);
         for (let i = 2; i + 1 < flat.length; i += 2) context.lineTo(flat[i], flat[i + 1]);
       });
+      if (dash) context.setLineDash([]);
     },
     circles(flat, radius, colour, width) {
       stroke(colour, width, () => {
@@ -160,11 +162,12 @@ export function svg_painter(width, height, title, measure = estimated_width) {
       if (flat.length < 4) return;
       parts.push(`<path d="${path_of_segments(flat)}" stroke="${colour}" stroke-width="${width}" fill="none"/>`);
     },
-    polyline(flat, colour, width) {
+    polyline(flat, colour, width, dash = null) {
       if (flat.length < 4) return;
       const points = [];
       for (let i = 0; i + 1 < flat.length; i += 2) points.push(`${n(flat[i])},${n(flat[i + 1])}`);
-      parts.push(`<polyline points="${points.join(' ')}" stroke="${colour}" stroke-width="${width}" fill="none" stroke-linejoin="round"/>`);
+      const dashes = dash ? ` stroke-dasharray="${dash.join(' ')}"` : '';
+      parts.push(`<polyline points="${points.join(' ')}" stroke="${colour}" stroke-width="${width}" fill="none" stroke-linejoin="round"${dashes}/>`);
     },
     circles(flat, radius, colour, width) {
       if (flat.length < 2) return;

@@ -30,8 +30,8 @@ function read_points(trov, stem, h) {
   const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], [stem, h]);
   if (handle === 0) throw new Error(message_of(trov));
   try {
-    const { count, x, d, q, observed, calculated, difference, fitted, tick_count, tick_x, tick_d, tick_marker, tick_fitted } =
-      point_view(trov, handle);
+    const { count, x, d, q, observed, calculated, difference, background, fitted, tick_count, tick_x, tick_d, tick_marker,
+            tick_fitted } = point_view(trov, handle);
     const points = {
       count,
       x: { position: column(trov, Float64Array, x, count) },
@@ -40,6 +40,7 @@ function read_points(trov, stem, h) {
       difference: column(trov, Float64Array, difference, count),
       fitted: column(trov, Uint8Array, fitted, count),
     };
+    if (background !== 0) points.background = column(trov, Float64Array, background, count);
     if (d !== 0) {
       points.x.d = column(trov, Float64Array, d, count);
       points.x.q = column(trov, Float64Array, q, count);
