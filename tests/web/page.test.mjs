@@ -429,6 +429,15 @@ test('each view of the intensities and the axis draws cleanly, on screen and in 
   const with_background = (await download(page, 'SAMPLE_01.svg')).toString('utf8');
   assert.ok(with_background.includes('>Background</text>') && with_background.includes('stroke-dasharray'));
   await page.uncheck('input[aria-label="Background of histogram 1"]');
+  // A panel below the curves: the difference in its own, or Δ/σ.
+  const panel = 'select[aria-label="Panel below the curves of histogram 1"]';
+  for (const [kind, label] of [['difference', 'Obs − calc'], ['delta_sigma', 'Δ/σ']]) {
+    await page.selectOption(panel, kind);
+    assert.ok((await texts()).includes(label), kind);
+    assert.deepEqual(layout_faults(await layout_of()), [], kind);
+    assert.ok((await download(page, 'SAMPLE_01.svg')).toString('utf8').includes(`>${label}</text>`), kind);
+  }
+  await page.selectOption(panel, '');
   const ascending = await x_labels();
   assert.ok(ascending[0] < ascending[ascending.length - 1]);
   await page.selectOption('select[aria-label="Axis of histogram 1"]', 'd');

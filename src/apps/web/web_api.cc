@@ -42,6 +42,7 @@ struct PointColumns {
   std::uint32_t count;
   const double *x, *d, *q, *observed, *calculated, *difference;
   const double* background;  // auxiliary times scale; 0 where every auxiliary word is zero
+  const double* delta_sigma;  // (observed - calculated) / sigma, NaN where the weight gives no sigma
   const std::uint8_t* fitted;
   std::uint32_t tick_count;
   const double *tick_x, *tick_d;
@@ -49,14 +50,15 @@ struct PointColumns {
   const std::uint8_t* tick_fitted;
 };
 constexpr const char* kPointFields =
-    "count x d q observed calculated difference background fitted tick_count tick_x tick_d tick_marker tick_fitted";
-static_assert(sizeof(PointColumns) == 14 * 4, "14 fields of 4 bytes, as kPointFields names them");
-static_assert(offsetof(PointColumns, x) == 4 && offsetof(PointColumns, fitted) == 8 * 4 &&
-                  offsetof(PointColumns, tick_count) == 9 * 4 && offsetof(PointColumns, tick_fitted) == 13 * 4,
+    "count x d q observed calculated difference background delta_sigma fitted tick_count tick_x tick_d tick_marker "
+    "tick_fitted";
+static_assert(sizeof(PointColumns) == 15 * 4, "15 fields of 4 bytes, as kPointFields names them");
+static_assert(offsetof(PointColumns, x) == 4 && offsetof(PointColumns, fitted) == 9 * 4 &&
+                  offsetof(PointColumns, tick_count) == 10 * 4 && offsetof(PointColumns, tick_fitted) == 14 * 4,
               "the fields in kPointFields' order");
 struct FigurePoints {
   PointColumns view{};  // first: the handle the page holds is its address
-  std::vector<double> x, d, q, observed, calculated, difference, background, tick_x, tick_d;
+  std::vector<double> x, d, q, observed, calculated, difference, background, delta_sigma, tick_x, tick_d;
   std::vector<std::uint8_t> fitted, tick_fitted;
   std::vector<std::int32_t> tick_marker;
 };
@@ -94,6 +96,7 @@ FigurePoints* read_figure_points(const std::string& expnam, int h) {
         out->difference.push_back(p.difference);
         out->background.push_back(static_cast<double>(p.auxiliary) * p.scale);  // as trov-plot draws it
         has_background = has_background || p.auxiliary != 0;
+        out->delta_sigma.push_back(p.delta_sigma ? *p.delta_sigma : kNone);
         out->fitted.push_back(p.fitted ? 1 : 0);
         trov::for_each_marker(p.marker_flags, [&](int number) {
           out->tick_x.push_back(p.x);
@@ -113,6 +116,7 @@ FigurePoints* read_figure_points(const std::string& expnam, int h) {
   v.calculated = out->calculated.data();
   v.difference = out->difference.data();
   v.background = has_background ? out->background.data() : nullptr;
+  v.delta_sigma = out->delta_sigma.data();
   v.fitted = out->fitted.data();
   v.tick_count = static_cast<std::uint32_t>(out->tick_x.size());
   v.tick_x = out->tick_x.data();

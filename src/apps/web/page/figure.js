@@ -35,7 +35,8 @@ function legend_width(painter, legend) {
 // Where everything goes, from measured texts: {left, width, x_ticks, legend_x, legend_y,
 // statistics: {x, y} or null, curves: {top, height}, ticks: {top, height,
 // rows}, bottom, y_ticks}.
-export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_ticks, descending = false, legend = LEGEND) {
+export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_ticks, descending = false, legend = LEGEND,
+                       panel_range = null) {
   const rows = Math.max(data.phases.length, 1);
   const names = data.phases.map((p) => painter.measure(short_name(p.name), NAME_SIZE));
   const statistics_width = data.statistics ? painter.measure(data.statistics) : 0;
@@ -50,10 +51,14 @@ export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_
     const beside = !data.statistics || legend_x + legend_width(painter, legend) + 2 * ENTRY_GAP + statistics_width <= size.width - MARGIN.right;
     const top = MARGIN.top + (beside ? 0 : ROW);
     const ticks_height = rows * TICK_ROW;
-    const curves_height = Math.max(60, size.height - top - MARGIN.bottom - ticks_height);
+    // A panel below the curves (the difference or Δ/σ) takes a fifth of them.
+    const panel_height = panel_range ? Math.max(40, Math.round((size.height - top - MARGIN.bottom - ticks_height) * 0.22)) : 0;
+    const curves_height = Math.max(60, size.height - top - MARGIN.bottom - ticks_height - panel_height);
+    const panel_ticks = panel_range ? nice_ticks(panel_range[0], panel_range[1], 2) : null;
+    const panel_labels = panel_ticks ? panel_ticks.values.map((v) => painter.measure(format_tick(v, panel_ticks.decimals))) : [];
     const y_ticks = y_ticks_of(y_range[0], y_range[1], Math.max(2, Math.floor(curves_height / 50)));
     const labels = y_ticks.values.map((v) => painter.measure(y_ticks.label ? y_ticks.label(v) : format_tick(v, y_ticks.decimals)));
-    left = INTENSITY + Math.max(0, ...labels, ...names) + GAP + 4;
+    left = INTENSITY + Math.max(0, ...labels, ...names, ...panel_labels) + GAP + 4;
     // Room on the right for half the last x label where it stands at the frame's edge.
     let right = MARGIN.right;
     let x_labels = null;
@@ -77,8 +82,9 @@ export function layout(painter, size, data, y_range, x_range, y_ticks_of = nice_
       legend_y: 14,
       statistics: data.statistics ? { x: size.width - MARGIN.right, y: beside ? 14 : 14 + ROW } : null,
       curves: { top, height: curves_height },
-      ticks: { top: top + curves_height, height: ticks_height, rows },
-      bottom: top + curves_height + ticks_height,
+      panel: panel_range ? { top: top + curves_height, height: panel_height, ticks: panel_ticks } : null,
+      ticks: { top: top + curves_height + panel_height, height: ticks_height, rows },
+      bottom: top + curves_height + panel_height + ticks_height,
       y_ticks,
     };
   }
@@ -166,6 +172,24 @@ export const SCALES = {
   },
 };
 
+// The panels that can stand below the curves: which column, and its label.
+export const PANELS = {
+  difference: { column: 'difference', label: 'Obs − calc', replaces_difference: true },
+  delta_sigma: { column: 'delta_sigma', label: 'Δ/σ', replaces_difference: false },
+};
+
+// A panel's y range: its fitted values within the view, zero included, padded.
+function panel_limits(x, values, fitted, [lo, hi]) {
+  let low = 0;
+  let high = 0;
+  for (let i = 0; i < x.length; ++i) {
+    if (!(x[i] >= lo && x[i] <= hi) || !fitted[i] || !Number.isFinite(values[i])) continue;
+    if (values[i] < low) low = values[i];
+    if (values[i] > high) high = values[i];
+  }
+  return low < high ? padded(low, high) : [-1, 1];
+}
+
 // Runs of points left out of the fit, as [low, high] on the axis given.
 export function excluded_runs(x, fitted) {
   const runs = [];
@@ -215,7 +239,7 @@ function reduce_columns(x, y, only, to_column, columns) {
 
 // What the view shows: the points within range, counted, and the y limits
 // trov-plot gives them (difference drawn below the curves).
-function visible_limits(data, x, range) {
+function visible_limits(data, x, range, difference_below = true) {
   let top = -Infinity;
   let bottom = Infinity;
   let dmin = Infinity;
@@ -249,7 +273,7 @@ function visible_limits(data, x, range) {
     }
   }
   const seen = top >= bottom;
-  const limits = curve_limits(seen ? bottom : null, seen ? top : null, dmax >= dmin ? [dmin, dmax] : null);
+  const limits = curve_limits(seen ? bottom : null, seen ? top : null, difference_below && dmax >= dmin ? [dmin, dmax] : null);
   return { shown, offset: limits.offset, y: padded(limits.bottom, limits.top), lowest, top };
 }
 
@@ -270,14 +294,19 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   const [lo, hi] = view.range;
   const descending = Boolean(view.descending);
   const scale = SCALES[view.scale] || SCALES.linear;
-  const limits = visible_limits(data, x, view.range);
+  // The lower panel: the difference in a panel of its own (not below the
+  // curves), or the normalised residual (observed − calculated)/σ.
+  const panel = PANELS[view.panel] || null;
+  const limits = visible_limits(data, x, view.range, !(panel && panel.replaces_difference));
+  const panel_values = panel ? data[panel.column] : null;
+  const panel_range = panel ? panel_limits(x, panel_values, data.fitted, view.range) : null;
   // A log axis from just under the lowest count above zero to twice the highest.
   const log = scale === SCALES.log;
   const y_range = !log ? limits.y : Number.isFinite(limits.lowest) ? [limits.lowest / 1.5, Math.max(limits.top, limits.lowest) * 2] : [1, 10];
   // The background, where asked for and the profile holds one: dashed, as trov-plot draws it.
   const background = Boolean(view.background && data.background);
   const legend = background ? [...LEGEND, 'Background'] : LEGEND;
-  const box = layout(painter, size, data, y_range, view.range, scale.ticks, descending, legend);
+  const box = layout(painter, size, data, y_range, view.range, scale.ticks, descending, legend, panel_range);
   const px = (v) => box.left + ((descending ? hi - v : v - lo) / (hi - lo)) * box.width;
   const [t0, t1] = y_range.map(scale.map);
   const curves = box.curves;
@@ -319,7 +348,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   }
   // A curve over the fitted points, broken where points were left out of
   // the fit: no straight line is drawn across an excluded region.
-  const line = (values, offset, colour, width, dash = null) => {
+  const line = (values, offset, colour, width, dash = null, map_y = py) => {
     const pieces = [[]];
     const end_piece = () => {
       if (pieces[pieces.length - 1].length > 0) pieces.push([]);
@@ -327,7 +356,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     // A point with no place on the axis (not above zero on a log axis) breaks the line.
     const add = (at, ...values_at) => {
       for (const v of values_at) {
-        const y = py(v + offset);
+        const y = map_y(v + offset);
         if (Number.isFinite(y)) pieces[pieces.length - 1].push(at, y);
         else end_piece();
       }
@@ -360,9 +389,20 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   if (background) line(data.background, 0, COLOURS.background, 0.9, BACKGROUND_DASH);
   line(data.calculated, 0, COLOURS.calculated, 1.1);
   // Below the curves on a log axis the difference has no place.
-  if (limits.offset !== null && !log) {
+  if (limits.offset !== null && !log && !(panel && panel.replaces_difference)) {
     painter.segments([box.left, py(limits.offset), box.left + box.width, py(limits.offset)], COLOURS.zero, 0.6);
     line(data.difference, limits.offset, COLOURS.difference, 0.8);
+  }
+
+  if (panel) {
+    const { top, height } = box.panel;
+    const [p0, p1] = panel_range;
+    const panel_y = (v) => top + height - ((v - p0) / (p1 - p0)) * height;
+    painter.clip(box.left, top, box.width, height);
+    painter.segments([box.left, panel_y(0), box.left + box.width, panel_y(0)], COLOURS.zero, 0.6);
+    line(panel_values, 0, COLOURS.difference, 0.8, null, panel_y);
+    box.panel.y = panel_y;
+    box.panel.label = panel.label;
   }
 
   // A row of ticks per phase, phase 1 on top.
@@ -440,6 +480,17 @@ function draw_axes(painter, data, view, box, { px, py, scale }) {
     // A label at the panel's very edge would stand on the phase names below it.
     if (at > curves.top + curves.height - 6) continue;
     painter.text(yt.label ? yt.label(v) : format_tick(v, yt.decimals), box.left - 6, at, { anchor: 'end', baseline: 'middle' });
+  }
+  if (box.panel) {
+    const { top, height, ticks: pt, y, label } = box.panel;
+    marks.push(box.left, top, right, top);
+    for (const v of pt.values) {
+      const at = y(v);
+      if (at < top + 5 || at > top + height - 5) continue;
+      marks.push(box.left, at, box.left - 4, at);
+      painter.text(format_tick(v, pt.decimals), box.left - 6, at, { anchor: 'end', baseline: 'middle' });
+    }
+    painter.text(label, INTENSITY / 2 + 2, top + height / 2, { anchor: 'middle', baseline: 'middle', rotate: -90, size: NAME_SIZE });
   }
   painter.segments(marks, COLOURS.axes, 0.8);
   painter.text(data.labels[view.axis], box.left + box.width / 2, box.bottom + 24, { anchor: 'middle', baseline: 'top' });

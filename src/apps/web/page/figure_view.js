@@ -21,6 +21,7 @@ export class FigureView {
     this.descending = false;  // larger x to the left (d-spacings as crystallographers often draw them)
     this.scale = 'linear';    // of the intensities: figure.js's SCALES
     this.background = false;  // drawn where the profile holds one
+    this.panel = '';          // below the curves: '' (none) or a key of figure.js's PANELS
     this.box = null;
     this.pointer = null;  // the pointer's offset over the canvas, while it is there
     this.listen();
@@ -62,7 +63,7 @@ export class FigureView {
     this.draw();
   }
 
-  // Another way of showing the same view: {descending}, {scale} or {background}.
+  // Another way of showing the same view: {descending}, {scale}, {background} or {panel}.
   set_view(options) {
     Object.assign(this, options);
     this.draw();
@@ -71,7 +72,7 @@ export class FigureView {
   view() {
     const [lo, hi] = this.range;
     return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5], descending: this.descending, scale: this.scale,
-             background: this.background };
+             background: this.background, panel: this.panel };
   }
 
   draw() {

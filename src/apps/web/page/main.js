@@ -98,6 +98,7 @@ function svg_bytes(data, view, size, title) {
 const two = (n) => String(n).padStart(2, '0');
 const AXES = { position: 'Position', d: 'd-spacing', q: 'Q' };
 const SCALE_NAMES = { linear: 'linear', sqrt: '√I', log: 'log I' };
+const PANEL_NAMES = { '': 'none', difference: 'Obs − calc', delta_sigma: 'Δ/σ' };
 
 function histogram_section(run, h) {
   const info = h.info;
@@ -134,11 +135,15 @@ function histogram_section(run, h) {
     background.title = 'This profile holds no background (its auxiliary values are all zero)';
   }
   background.addEventListener('change', () => view.set_view({ background: background.checked }));
+  const panel = element('select', { 'aria-label': `Panel below the curves of histogram ${h.number}` },
+    ...Object.entries(PANEL_NAMES).map(([key, name]) => element('option', { value: key }, name)));
+  panel.addEventListener('change', () => view.set_view({ panel: panel.value }));
   const toolbar = element('div', { class: 'toolbar' },
     element('label', {}, 'Axis ', axis),
     element('label', {}, descending, ' descending'),
     element('label', {}, background, ' background'),
     element('label', {}, 'Intensity ', scale),
+    element('label', {}, 'Panel ', panel),
     element('button', { type: 'button', onclick: () => view.zoom(0.5) }, 'Zoom in'),
     element('button', { type: 'button', onclick: () => view.zoom(2) }, 'Zoom out'),
     element('button', { type: 'button', onclick: () => view.reset() }, 'Reset'),

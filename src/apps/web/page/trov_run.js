@@ -30,14 +30,15 @@ function read_points(trov, stem, h) {
   const handle = trov.ccall('trov_web_points', 'number', ['string', 'number'], [stem, h]);
   if (handle === 0) throw new Error(message_of(trov));
   try {
-    const { count, x, d, q, observed, calculated, difference, background, fitted, tick_count, tick_x, tick_d, tick_marker,
-            tick_fitted } = point_view(trov, handle);
+    const { count, x, d, q, observed, calculated, difference, background, delta_sigma, fitted, tick_count, tick_x, tick_d,
+            tick_marker, tick_fitted } = point_view(trov, handle);
     const points = {
       count,
       x: { position: column(trov, Float64Array, x, count) },
       observed: column(trov, Float64Array, observed, count),
       calculated: column(trov, Float64Array, calculated, count),
       difference: column(trov, Float64Array, difference, count),
+      delta_sigma: column(trov, Float64Array, delta_sigma, count),
       fitted: column(trov, Uint8Array, fitted, count),
     };
     if (background !== 0) points.background = column(trov, Float64Array, background, count);
