@@ -438,6 +438,18 @@ test('each view of the intensities and the axis draws cleanly, on screen and in 
     assert.ok((await download(page, 'SAMPLE_01.svg')).toString('utf8').includes(`>${label}</text>`), kind);
   }
   await page.selectOption(panel, '');
+  // A region magnified: zoomed in on, then ×5 over the whole range, labelled, in the SVG too.
+  const figure1 = page.locator('canvas').first();
+  await figure1.focus();
+  for (let i = 0; i < 6; ++i) await page.keyboard.press('+');
+  const region = await x_labels();
+  await page.selectOption('select[aria-label="Magnify the region shown of histogram 1"]', '5');
+  const whole = await x_labels();
+  assert.ok(whole[whole.length - 1] - whole[0] > 3 * (region[region.length - 1] - region[0]), `${region} then ${whole}`);
+  assert.ok((await texts()).includes('×5'));
+  assert.ok((await download(page, 'SAMPLE_01.svg')).toString('utf8').includes('>×5</text>'));
+  await page.selectOption('select[aria-label="Magnify the region shown of histogram 1"]', '0');
+  assert.ok(!(await texts()).includes('×5'));
   const ascending = await x_labels();
   assert.ok(ascending[0] < ascending[ascending.length - 1]);
   await page.selectOption('select[aria-label="Axis of histogram 1"]', 'd');

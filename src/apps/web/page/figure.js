@@ -172,6 +172,37 @@ export const SCALES = {
   },
 };
 
+// A region of points magnified, as trov-plot's --zoom does: the curves of
+// points first to last (their indices, whatever the axis) times factor.
+function magnified(data, { first, last, factor }) {
+  const times = (values) => {
+    if (!values) return values;
+    const out = Float64Array.from(values);
+    for (let i = first; i <= last && i < out.length; ++i) out[i] *= factor;
+    return out;
+  };
+  return { ...data, observed: times(data.observed), calculated: times(data.calculated), difference: times(data.difference),
+           background: times(data.background) };
+}
+
+// "×N" over the magnified region, on a bracket just above its highest point.
+function draw_magnify_label(painter, data, view, box, { px, py }) {
+  const { first, last, factor } = view.magnify;
+  const x = data.x[view.axis];
+  let high = -Infinity;
+  for (let i = first; i <= last && i < x.length; ++i) {
+    if (Number.isFinite(data.observed[i])) high = Math.max(high, data.observed[i]);
+    if (data.fitted[i] && Number.isFinite(data.calculated[i])) high = Math.max(high, data.calculated[i]);
+  }
+  const [a, b] = [px(x[first]), px(x[Math.min(last, x.length - 1)])].sort((u, v) => u - v);
+  const left = Math.max(a, box.left);
+  const right = Math.min(b, box.left + box.width);
+  if (!(right > left) || !Number.isFinite(high)) return;
+  const y = Math.max(box.curves.top + 16, py(high) - 6);
+  painter.segments([left, y, right, y, left, y - 3, left, y + 3, right, y - 3, right, y + 3], COLOURS.axes, 0.7);
+  painter.text(`×${factor}`, (left + right) / 2, y - 3, { anchor: 'middle', baseline: 'bottom' });
+}
+
 // The panels that can stand below the curves: which column, and its label.
 export const PANELS = {
   difference: { column: 'difference', label: 'Obs − calc', replaces_difference: true },
@@ -289,6 +320,7 @@ function format_tick(value, decimals) {
 // more columns per pixel (an SVG printed large). Returns the layout, so that
 // the caller maps pointer positions to x.
 export function draw_figure(painter, data, view, size, oversample = 1) {
+  if (view.magnify) data = magnified(data, view.magnify);
   const phases = data.phases;
   const x = data.x[view.axis];
   const [lo, hi] = view.range;
@@ -424,6 +456,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   });
   painter.unclip();
 
+  if (view.magnify) draw_magnify_label(painter, data, view, box, { px, py });
   draw_axes(painter, data, view, box, { px, py, scale });
   draw_legend(painter, data, box, exact, legend);
   return box;

@@ -22,6 +22,7 @@ export class FigureView {
     this.scale = 'linear';    // of the intensities: figure.js's SCALES
     this.background = false;  // drawn where the profile holds one
     this.panel = '';          // below the curves: '' (none) or a key of figure.js's PANELS
+    this.magnify = null;      // {first, last, factor}: points first to last drawn factor times higher
     this.box = null;
     this.pointer = null;  // the pointer's offset over the canvas, while it is there
     this.listen();
@@ -63,6 +64,28 @@ export class FigureView {
     this.draw();
   }
 
+  // Magnifies the points the view shows factor times (keeping the region
+  // chosen before, if any), and shows the whole range; factor 0: none.
+  magnify_shown(factor) {
+    if (!factor) {
+      this.magnify = null;
+    } else if (this.magnify) {
+      this.magnify = { ...this.magnify, factor };
+    } else {
+      const x = this.data.x[this.axis];
+      const [lo, hi] = this.range;
+      let first = -1;
+      let last = -1;
+      for (let i = 0; i < x.length; ++i) {
+        if (!(x[i] >= lo && x[i] <= hi)) continue;
+        if (first < 0) first = i;
+        last = i;
+      }
+      this.magnify = first < 0 ? null : { first, last, factor };
+    }
+    this.reset();
+  }
+
   // Another way of showing the same view: {descending}, {scale}, {background} or {panel}.
   set_view(options) {
     Object.assign(this, options);
@@ -72,7 +95,7 @@ export class FigureView {
   view() {
     const [lo, hi] = this.range;
     return { axis: this.axis, range: hi > lo ? [lo, hi] : [lo - 0.5, lo + 0.5], descending: this.descending, scale: this.scale,
-             background: this.background, panel: this.panel };
+             background: this.background, panel: this.panel, magnify: this.magnify };
   }
 
   draw() {

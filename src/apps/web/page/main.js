@@ -138,12 +138,17 @@ function histogram_section(run, h) {
   const panel = element('select', { 'aria-label': `Panel below the curves of histogram ${h.number}` },
     ...Object.entries(PANEL_NAMES).map(([key, name]) => element('option', { value: key }, name)));
   panel.addEventListener('change', () => view.set_view({ panel: panel.value }));
+  const magnify = element('select', { 'aria-label': `Magnify the region shown of histogram ${h.number}`,
+                                      title: 'Zoom in on a region, then choose: the whole pattern with that region magnified' },
+    ...[0, 2, 5, 10, 20].map((n) => element('option', { value: String(n) }, n ? `×${n}` : 'none')));
+  magnify.addEventListener('change', () => view.magnify_shown(Number(magnify.value)));
   const toolbar = element('div', { class: 'toolbar' },
     element('label', {}, 'Axis ', axis),
     element('label', {}, descending, ' descending'),
     element('label', {}, background, ' background'),
     element('label', {}, 'Intensity ', scale),
     element('label', {}, 'Panel ', panel),
+    element('label', {}, 'Magnify shown ', magnify),
     element('button', { type: 'button', onclick: () => view.zoom(0.5) }, 'Zoom in'),
     element('button', { type: 'button', onclick: () => view.zoom(2) }, 'Zoom out'),
     element('button', { type: 'button', onclick: () => view.reset() }, 'Reset'),
