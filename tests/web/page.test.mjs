@@ -388,6 +388,20 @@ test('more than four histograms: an index at the top, and each figure folds away
   assert.equal(await page.$eval('#histogram-20 canvas', (c) => c.checkVisibility()), false);
   await page.click('#histogram-20 summary');
   assert.ok(await page.$eval('#histogram-20 canvas', (c) => c.getBoundingClientRect().width > 1000));
+  // One d axis for all: each figure spans the same d, and a zoom of one zooms all.
+  const labels_of = (n) => page.$eval(`#histogram-${n} canvas`, (c) => {
+    const { texts, plot } = JSON.parse(c.dataset.layout);
+    return texts.filter((t) => t.y0 > plot.y1 && t.y0 < plot.y1 + 20).map((t) => t.text).join(' ');
+  });
+  await page.check('input[aria-label="One d axis for every histogram"]');
+  assert.equal(await labels_of(1), await labels_of(32));
+  const before = await labels_of(32);
+  await page.focus('#histogram-1 canvas');
+  await page.keyboard.press('+');
+  await page.keyboard.press('+');
+  assert.notEqual(await labels_of(32), before);
+  assert.equal(await labels_of(1), await labels_of(32));
+  await page.uncheck('input[aria-label="One d axis for every histogram"]');
   // The sample's two histograms need no index.
   await pick(page, inputs_of(path.join(golden_dir, 'sample')));
   assert.equal(await page.$('nav.index'), null);

@@ -36,6 +36,7 @@ export class FigureView {
   reset() {
     this.range = this.full[this.axis].slice();
     this.draw();
+    if (this.on_range) this.on_range(this);
   }
 
   // Zooms by factor (< 1 in) around x value at (the middle by default).
@@ -61,6 +62,16 @@ export class FigureView {
     if (!(span > 0)) return;
     lo = Math.min(Math.max(lo, full_lo), full_hi - span);
     this.range = [lo, lo + span];
+    this.draw();
+    if (this.on_range) this.on_range(this);
+  }
+
+  // Shows range on axis, the whole of which is full (several histograms on
+  // one d axis: the range their points span together).
+  share(axis, full, range) {
+    this.axis = axis;
+    this.full[axis] = full.slice();
+    this.range = range.slice();
     this.draw();
   }
 

@@ -190,9 +190,40 @@ function show_figures(run) {
     ...index,
     element('p', { class: 'downloads' }));
   shown = run.histograms.map((h) => histogram_section(run, h));
+  // Two histograms or more with d-spacings: one d axis for all, as trov-plot's --stack draws them.
+  const with_d = shown.filter((s) => s.view.data.x.d);
+  if (with_d.length >= 2) header.append(shared_axis_control(with_d.map((s) => s.view)));
   results.replaceChildren(header, ...shown.map((s) => s.section));
   views = shown.map((s) => s.view);
   for (const view of views) view.draw();
+}
+
+// A checkbox that puts the views on one d axis spanning all their points:
+// a zoom or pan of one is then a zoom or pan of all.
+function shared_axis_control(linked) {
+  const box = element('input', { type: 'checkbox', 'aria-label': 'One d axis for every histogram' });
+  const own_full = linked.map((v) => ({ ...v.full }));
+  const follow = (leader) => {
+    for (const view of linked) if (view !== leader) view.share('d', leader.full.d, leader.range);
+  };
+  box.addEventListener('change', () => {
+    if (!box.checked) {
+      linked.forEach((view, i) => {
+        view.on_range = null;
+        view.full = { ...own_full[i] };
+        view.reset();
+      });
+      return;
+    }
+    const lows = own_full.map((f) => f.d[0]);
+    const highs = own_full.map((f) => f.d[1]);
+    const full = [Math.min(...lows), Math.max(...highs)];
+    for (const view of linked) {
+      view.share('d', full, full);
+      view.on_range = follow;
+    }
+  });
+  return element('p', { class: 'shared' }, element('label', {}, box, ' one d axis for every histogram (a zoom or pan of one moves all)'));
 }
 
 // The links to the run's files, once the worker has made them (again for
