@@ -2,7 +2,8 @@
 //
 // Automation contract (the README describes it): input#files takes the
 // files; #status gets data-state="done" or "error", its text the message,
-// when a run ends ("choose" while several experiments wait for a choice);
+// when a run ends ("choose" while several experiments wait for a choice,
+// "working" while the worker works, "cancelled" after Cancel);
 // each output file is an <a download="NAME"> link to a blob of its bytes;
 // each figure's canvas has data-layout, the boxes of what it last drew.
 
