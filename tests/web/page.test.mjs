@@ -482,6 +482,37 @@ test('each view of the intensities and the axis draws cleanly, on screen and in 
   assert.deepEqual(page.errors, []);
 });
 
+test('a run works in a worker: Cancel ends it, and so does a new drop, the page answering meanwhile', { skip }, async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'trov-cancel-'));
+  fs.copyFileSync(path.join(golden_dir, 'sample', 'SAMPLE.EXP'), path.join(folder, 'BIG.EXP'));
+  write_profile(path.join(folder, 'BIG.P01'), linspace(500, 12000, 400000), 2, 7);
+  const big = [path.join(folder, 'BIG.EXP'), path.join(folder, 'BIG.P01')];
+  const page = await open();
+  await page.setInputFiles('#files', big);
+  await page.waitForSelector('#status[data-state="working"]');
+  // The page's own thread is free while the worker converts: it answers at once.
+  const started = Date.now();
+  await page.evaluate(() => 1);
+  assert.ok(Date.now() - started < 1000);
+  await page.click('button.cancel');
+  assert.deepEqual(await finished_or_cancelled(page), { state: 'cancelled', text: 'Cancelled.' });
+  // A new drop while a run works: the new one is shown, nothing of the old.
+  await page.setInputFiles('#files', big);
+  await page.waitForSelector('#status[data-state="working"]');
+  assert.equal((await pick(page, inputs_of(path.join(golden_dir, 'sample')))).state, 'done');
+  assert.ok(await page.$('a[download="SAMPLE.a01"]'));
+  assert.equal(await page.$('a[download="BIG.a01"]'), null);
+  await page.waitForTimeout(500);
+  assert.equal(await page.getAttribute('#status', 'data-state'), 'done');
+  assert.deepEqual(page.errors, []);
+  fs.rmSync(folder, { recursive: true });
+});
+
+async function finished_or_cancelled(page) {
+  await page.waitForSelector('#status:is([data-state="done"], [data-state="error"], [data-state="cancelled"])', { timeout: 60000 });
+  return { state: await page.getAttribute('#status', 'data-state'), text: await page.textContent('#status') };
+}
+
 test('no request leaves the page', { skip }, () => {
   const outside = requests.filter((url) => !/^(file|blob|data):/.test(url));
   assert.deepEqual(outside, []);
