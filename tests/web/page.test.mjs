@@ -425,6 +425,18 @@ test('each view of the intensities and the axis draws cleanly, on screen and in 
     const { texts: all, plot } = await layout_of();
     return all.filter((t) => t.y0 > plot.y1 && t.y0 < plot.y1 + 20).sort((a, b) => a.x0 - b.x0).map((t) => Number(t.text.replace('−', '-')));
   };
+  // The figure files are real links once the pointer or the keyboard reaches them, made again for another view.
+  const svg_link = 'a[download="SAMPLE_01.svg"]';
+  await page.hover(svg_link);
+  await page.waitForFunction((s) => document.querySelector(s).href.startsWith('blob:'), svg_link);
+  const first_href = await page.getAttribute(svg_link, 'href');
+  await page.focus('a[download="SAMPLE_01.png"]');
+  await page.waitForFunction(() => document.querySelector('a[download="SAMPLE_01.png"]').href.startsWith('blob:'));
+  await page.selectOption('select[aria-label="Axis of histogram 1"]', 'q');
+  await page.hover('#status');
+  await page.hover(svg_link);
+  await page.waitForFunction(([s, before]) => document.querySelector(s).getAttribute('href') !== before, [svg_link, first_href]);
+  await page.selectOption('select[aria-label="Axis of histogram 1"]', 'position');
   const scale = 'select[aria-label="Intensity scale of histogram 1"]';
   for (const [view, label, expected] of [['sqrt', 'Intensity, √ scale', null], ['log', 'Intensity, log scale', /^10[⁰¹²³⁴⁵⁶⁷⁸⁹]+$/]]) {
     await page.selectOption(scale, view);

@@ -59,15 +59,35 @@ function file_link(name, blob, label = name) {
   return link;
 }
 
-// A link whose bytes are made when it is followed (the zip; the figure as the view shows it).
-function made_link(name, label, make) {
+// A link to a figure file drawn as the view shows it: made when the pointer
+// or the keyboard reaches the link (so that "Save link as", a middle click
+// or a new tab find a real file), and again after the view changes. make()
+// returns the bytes or a promise of a Blob; state() the view it draws.
+function made_link(name, label, make, state) {
   const link = element('a', { download: name, class: 'file', href: '#' }, label);
-  link.addEventListener('click', () => {
-    try {
-      link.href = blob_url(make(), type_of(name));
-    } catch (error) {
+  let made_for = null;  // the state the link's file shows
+  let making = null;    // [state, promise] of the file being made
+  const prepare = () => {
+    const now = state();
+    if (made_for === now) return Promise.resolve();
+    if (making && making[0] === now) return making[1];
+    const promise = Promise.resolve().then(make).then((bytes) => {
+      if (state() !== now) return;
+      if (link.href.startsWith('blob:')) URL.revokeObjectURL(link.href);
+      link.href = blob_url(bytes, type_of(name));
+      made_for = now;
+    }).catch((error) => {
       set_status('error', error.message === TOO_LARGE || error instanceof RangeError ? TOO_LARGE : String(error.message || error));
-    }
+    });
+    making = [now, promise];
+    return promise;
+  };
+  link.addEventListener('pointerenter', () => prepare());
+  link.addEventListener('focus', () => prepare());
+  link.addEventListener('click', (event) => {
+    if (made_for === state()) return;  // the file is there: followed as any link
+    event.preventDefault();
+    prepare().then(() => made_for === state() && link.click());
   });
   return link;
 }
@@ -77,16 +97,14 @@ function made_link(name, label, make) {
 // about 2400 pixels wide, the SVG's texts measured as the screen measures them.
 const PNG_WIDTH = 2400;
 
+// The PNG is encoded off the page's thread (toBlob).
 function png_bytes(data, view, size) {
   const canvas = document.createElement('canvas');
   const scale = PNG_WIDTH / size.width;
   canvas.width = Math.round(size.width * scale);
   canvas.height = Math.round(size.height * scale);
   draw_figure(canvas_painter(canvas.getContext('2d'), scale), data, view, size);
-  const encoded = atob(canvas.toDataURL('image/png').split(',')[1]);
-  const bytes = new Uint8Array(encoded.length);
-  for (let i = 0; i < encoded.length; ++i) bytes[i] = encoded.charCodeAt(i);
-  return bytes;
+  return new Promise((resolve, reject) => canvas.toBlob((blob) => (blob ? resolve(blob) : reject(new Error(TOO_LARGE))), 'image/png'));
 }
 
 function svg_bytes(data, view, size, title) {
@@ -161,10 +179,11 @@ function histogram_section(run, h) {
       return name;
     }));
   const stem = `${run.stem}_${two(h.number)}`;
+  const view_state = () => JSON.stringify([view.view(), view.size]);
   const title = `${run.summary.title || run.stem}, histogram ${h.number}${name}`;
   const downloads = element('p', { class: 'downloads' },
-    made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), view.size, title)),
-    made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view(), view.size)));
+    made_link(`${stem}.svg`, `${stem}.svg`, () => svg_bytes(h.data, view.view(), view.size, title), view_state),
+    made_link(`${stem}.png`, `${stem}.png`, () => png_bytes(h.data, view.view(), view.size), view_state));
   // Each figure can be folded away, its heading staying as the index's target.
   const folding = element('details', { open: '' }, element('summary', {}, heading),
     toolbar, element('div', { class: 'figure' }, canvas), phases, downloads);
