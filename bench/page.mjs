@@ -91,6 +91,7 @@ const convert = median(timings.map((t) => t.convert));
 console.log(`native trov, ${POINTS} points: ${median(native).toFixed(0)} ms (process start included)`);
 console.log(`page opened: ${median(opening)} ms`);
 console.log(`in the page: trov's conversion ${convert} ms (${(convert / median(native)).toFixed(2)}x native), ` +
-            `figure drawn ${median(timings.map((t) => t.drawn))} ms, every file offered ${median(timings.map((t) => t.files))} ms`);
+            `figure drawn ${median(timings.map((t) => t.drawn))} ms, every file offered ${median(timings.map((t) => t.files))} ms, ` +
+            `the zip ${median(timings.map((t) => t.all))} ms`);
 console.log(`longest task of the page's thread: ${longest.toFixed(0)} ms; browser's peak memory: ${peak.toFixed(0)} MB ` +
             `(input ${(profile.length / 1048576).toFixed(0)} MB)`);

@@ -4,8 +4,9 @@
 // its files still File objects, read here), {type: 'line_ends', crlf}.
 // Messages out: {type: 'progress', text}; {type: 'figures', run} (the
 // histograms' figure data, its columns transferred); {type: 'files', ...}
-// (every file as a Blob, the zip of them all, the names by histogram);
-// {type: 'error', message}. The page ends a run by ending the worker.
+// (every file as a Blob, the names by histogram); {type: 'zip', zip} (all
+// of them in one zip, made after the files are offered); {type: 'error',
+// message}. The page ends a run by ending the worker.
 
 import { offered_bytes, zip_of } from './downloads.js';
 import { start_experiment, TOO_LARGE } from './trov_run.js';
@@ -23,13 +24,12 @@ function buffers_of(value, into = []) {
 }
 
 function post_files(crlf) {
+  const offered = [...outputs.keys()].map((name) => [name, offered_bytes(name, outputs.get(name), crlf)]);
+  self.postMessage({ type: 'files', ...named, files: offered.map(([name, bytes]) => [name, new Blob([bytes])]), crlf });
   progress(`${named.stem}: making the zip…`);
   const started = performance.now();
-  const names = [...outputs.keys()];
-  const offered = names.map((name) => [name, offered_bytes(name, outputs.get(name), crlf)]);
   const zip = new Blob([zip_of(offered)], { type: 'application/zip' });
-  const files = offered.map(([name, bytes]) => [name, new Blob([bytes])]);
-  self.postMessage({ type: 'files', ...named, files, zip, crlf, zip_ms: Math.round(performance.now() - started) });
+  self.postMessage({ type: 'zip', stem: named.stem, zip, crlf, zip_ms: Math.round(performance.now() - started) });
 }
 
 async function run({ group, crlf }) {
