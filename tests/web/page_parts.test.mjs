@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 
 import { group_experiments, name_problem, stored_name } from '../../src/apps/web/page/experiment_files.js';
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
-import { draw_figure, excluded_runs, nice_ticks } from '../../src/apps/web/page/figure.js';
+import { draw_figure, excluded_runs, nice_ticks, visible_window } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
 import { axis_label, chi2_text, curve_limits, padded, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
 import RULES from '../data/figure_rules.json' with { type: 'json' };
@@ -142,4 +142,18 @@ test('curves break at points left out of the fit, drawn point by point or a colu
   assert.equal(calculated_lines(few.map((r) => [r[0], r[1], r[2], 1])), 1);
   const many = Array.from({ length: 100000 }, (_, i) => [i, Math.sin(i / 1000), Math.cos(i / 1000), i >= 20000 && i < 30000 ? 0 : 1]);
   assert.equal(calculated_lines(many), 2);
+});
+
+test('a view draws from the points it can show: found by bisection where the axis runs one way', () => {
+  const up = Float64Array.from([1, 2, 3, 4, 5, 6]);
+  const down = Float64Array.from([6, 5, 4, 3, 2, 1]);
+  const cases = [
+    [up, 2.5, 4.5, [1, 5]],      // 3 and 4, and one point more each side
+    [up, 0, 10, [0, 6]],
+    [up, 3, 3, [1, 4]],
+    [down, 2.5, 4.5, [1, 5]],    // d-spacings of a time-of-flight bank run downwards
+    [Float64Array.from([1, NaN, 3, 2]), 2, 3, [0, 4]],  // not one way: every point
+    [new Float64Array(0), 0, 1, [0, 0]],
+  ];
+  for (const [x, lo, hi, expected] of cases) assert.deepEqual(visible_window(x, lo, hi), expected, `${x} ${lo} ${hi}`);
 });

@@ -210,10 +210,10 @@ export const PANELS = {
 };
 
 // A panel's y range: its fitted values within the view, zero included, padded.
-function panel_limits(x, values, fitted, [lo, hi]) {
+function panel_limits(x, values, fitted, [lo, hi], [from, to] = [0, x.length]) {
   let low = 0;
   let high = 0;
-  for (let i = 0; i < x.length; ++i) {
+  for (let i = from; i < to; ++i) {
     if (!(x[i] >= lo && x[i] <= hi) || !fitted[i] || !Number.isFinite(values[i])) continue;
     if (values[i] < low) low = values[i];
     if (values[i] > high) high = values[i];
@@ -242,14 +242,14 @@ export function excluded_runs(x, fitted) {
 // points whose x falls in it, in point order; columns without points have
 // count 0. only: a mask of the points to take (the fitted ones), or null;
 // a column with a point left out (breaks) ends a line there.
-function reduce_columns(x, y, only, to_column, columns) {
+function reduce_columns(x, y, only, to_column, columns, [from, to] = [0, x.length]) {
   const first = new Float64Array(columns);
   const low = new Float64Array(columns).fill(Infinity);
   const high = new Float64Array(columns).fill(-Infinity);
   const last = new Float64Array(columns);
   const count = new Uint32Array(columns);
   const breaks = new Uint8Array(columns);
-  for (let i = 0; i < x.length; ++i) {
+  for (let i = from; i < to; ++i) {
     if (only && !only[i]) {
       const c = to_column(x[i]);
       if (c >= 0 && c < columns) breaks[c | 0] = 1;
@@ -270,7 +270,7 @@ function reduce_columns(x, y, only, to_column, columns) {
 
 // What the view shows: the points within range, counted, and the y limits
 // trov-plot gives them (difference drawn below the curves).
-function visible_limits(data, x, range, difference_below = true) {
+function visible_limits(data, x, range, difference_below = true, [from, to] = [0, x.length]) {
   let top = -Infinity;
   let bottom = Infinity;
   let dmin = Infinity;
@@ -279,7 +279,7 @@ function visible_limits(data, x, range, difference_below = true) {
   let lowest = Infinity;  // above zero: where a log axis starts
   const [lo, hi] = range;
   const { observed, calculated, difference, fitted } = data;
-  for (let i = 0; i < x.length; ++i) {
+  for (let i = from; i < to; ++i) {
     const xi = x[i];
     if (!(xi >= lo && xi <= hi)) continue;
     const o = observed[i];
@@ -329,9 +329,10 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   // The lower panel: the difference in a panel of its own (not below the
   // curves), or the normalised residual (observed − calculated)/σ.
   const panel = PANELS[view.panel] || null;
-  const limits = visible_limits(data, x, view.range, !(panel && panel.replaces_difference));
+  const window = visible_window(x, lo, hi);
+  const limits = visible_limits(data, x, view.range, !(panel && panel.replaces_difference), window);
   const panel_values = panel ? data[panel.column] : null;
-  const panel_range = panel ? panel_limits(x, panel_values, data.fitted, view.range) : null;
+  const panel_range = panel ? panel_limits(x, panel_values, data.fitted, view.range, window) : null;
   // A log axis from just under the lowest count above zero to twice the highest.
   const log = scale === SCALES.log;
   const y_range = !log ? limits.y : Number.isFinite(limits.lowest) ? [limits.lowest / 1.5, Math.max(limits.top, limits.lowest) * 2] : [1, 10];
@@ -362,12 +363,12 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   const exact = limits.shown <= box.width / 3;
   if (exact) {
     const centres = [];
-    for (let i = 0; i < x.length; ++i) {
+    for (let i = window[0]; i < window[1]; ++i) {
       if (x[i] >= lo && x[i] <= hi && Number.isFinite(py(data.observed[i]))) centres.push(px(x[i]), py(data.observed[i]));
     }
     painter.circles(centres, 1.9, COLOURS.observed, 0.7);
   } else {
-    const o = reduce_columns(x, data.observed, null, to_column, columns);
+    const o = reduce_columns(x, data.observed, null, to_column, columns, window);
     const segments = [];
     for (let c = 0; c < columns; ++c) {
       if (o.count[c] === 0) continue;
@@ -397,14 +398,14 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
       const [before, after] = edge_indices(x, values, data.fitted, lo, hi);
       const order = [];
       if (before >= 0) order.push(before);
-      for (let i = 0; i < x.length; ++i) if (x[i] >= lo && x[i] <= hi) order.push(i);
+      for (let i = window[0]; i < window[1]; ++i) if (x[i] >= lo && x[i] <= hi) order.push(i);
       if (after >= 0) order.push(after);
       for (const i of order) {
         if (!data.fitted[i]) end_piece();
         else if (Number.isFinite(values[i])) add(px(x[i]), values[i]);
       }
     } else {
-      const r = reduce_columns(x, values, data.fitted, to_column, columns);
+      const r = reduce_columns(x, values, data.fitted, to_column, columns, window);
       // The columns in the points' order: the line is drawn as they come.
       const forward = descending_axis(x) === descending;
       for (let k = 0; k < columns; ++k) {
@@ -460,6 +461,38 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   draw_axes(painter, data, view, box, { px, py, scale });
   draw_legend(painter, data, box, exact, legend);
   return box;
+}
+
+// The indices [from, to) of the points a view of lo to hi can show, one
+// more each side: found by bisection where x runs one way throughout (so a
+// zoomed view costs what it shows), else every point.
+const monotonic = new WeakMap();  // x -> 1 ascending, -1 descending, 0 neither
+export function visible_window(x, lo, hi) {
+  if (!monotonic.has(x)) {
+    let up = true;
+    let down = true;
+    for (let i = 1; i < x.length && (up || down); ++i) {
+      if (!(x[i] >= x[i - 1])) up = false;
+      if (!(x[i] <= x[i - 1])) down = false;
+    }
+    monotonic.set(x, up ? 1 : down ? -1 : 0);
+  }
+  const direction = monotonic.get(x);
+  if (direction === 0 || x.length === 0) return [0, x.length];
+  // The first index whose x is past v in the run's direction.
+  const past = (v, strictly) => {
+    let a = 0;
+    let b = x.length;
+    while (a < b) {
+      const m = (a + b) >> 1;
+      const beyond = direction > 0 ? (strictly ? x[m] > v : x[m] >= v) : (strictly ? x[m] < v : x[m] <= v);
+      if (beyond) b = m;
+      else a = m + 1;
+    }
+    return a;
+  };
+  const [first, last] = direction > 0 ? [past(lo, false), past(hi, true)] : [past(hi, false), past(lo, true)];
+  return [Math.max(0, first - 1), Math.min(x.length, last + 1)];
 }
 
 function descending_axis(x) {

@@ -215,7 +215,8 @@ function show_figures(run) {
   if (with_d.length >= 2) header.append(shared_axis_control(with_d.map((s) => s.view)));
   results.replaceChildren(header, ...shown.map((s) => s.section));
   views = shown.map((s) => s.view);
-  for (const view of views) view.draw();
+  // One figure a task, so that the page's thread is never held for all of them.
+  draw_one_by_one(views);
 }
 
 // A checkbox that puts the views on one d axis spanning all their points:
@@ -244,6 +245,13 @@ function shared_axis_control(linked) {
     }
   });
   return element('p', { class: 'shared' }, element('label', {}, box, ' one d axis for every histogram (a zoom or pan of one moves all)'));
+}
+
+function draw_one_by_one(pending) {
+  const [first, ...rest] = pending;
+  if (!first || !first.canvas.isConnected) return;
+  first.draw();
+  if (rest.length > 0) setTimeout(() => draw_one_by_one(rest), 0);
 }
 
 // The links to the run's files, once the worker has made them (again for
