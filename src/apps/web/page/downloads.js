@@ -36,3 +36,8 @@ export function on_windows(navigator) {
   const platform = (navigator.userAgentData && navigator.userAgentData.platform) || navigator.platform || '';
   return /^win/i.test(platform);
 }
+
+// The media type a file is offered as, by its name's extension.
+const TYPES = { csv: 'text/csv', json: 'application/json', cif: 'chemical/x-cif', svg: 'image/svg+xml', png: 'image/png',
+  zip: 'application/zip' };
+export const type_of = (name) => TYPES[name.slice(name.lastIndexOf('.') + 1)] || 'text/plain';

@@ -23,6 +23,7 @@ const GAP = 6;            // between a label and what it labels
 const LABEL_GAP = 8;      // between two x labels: two thirds of an em
 const LEGEND = ['Observed', 'Calculated', 'Difference'];
 const BACKGROUND_DASH = [4, 2.5];
+const SLICE = 1 << 14;  // points between two of figure_steps' yields
 // A legend entry: its sample, then its word, then a space before the next.
 const SAMPLE = 18;
 const SAMPLE_GAP = 5;
@@ -242,7 +243,7 @@ export function excluded_runs(x, fitted) {
 // points whose x falls in it, in point order; columns without points have
 // count 0. only: a mask of the points to take (the fitted ones), or null;
 // a column with a point left out (breaks) ends a line there.
-function reduce_columns(x, y, only, to_column, columns, [from, to] = [0, x.length]) {
+function* reduce_columns(x, y, only, to_column, columns, [from, to] = [0, x.length]) {
   const first = new Float64Array(columns);
   const low = new Float64Array(columns).fill(Infinity);
   const high = new Float64Array(columns).fill(-Infinity);
@@ -250,6 +251,7 @@ function reduce_columns(x, y, only, to_column, columns, [from, to] = [0, x.lengt
   const count = new Uint32Array(columns);
   const breaks = new Uint8Array(columns);
   for (let i = from; i < to; ++i) {
+    if ((i & (SLICE - 1)) === 0 && i > from) yield;
     if (only && !only[i]) {
       const c = to_column(x[i]);
       if (c >= 0 && c < columns) breaks[c | 0] = 1;
@@ -270,7 +272,7 @@ function reduce_columns(x, y, only, to_column, columns, [from, to] = [0, x.lengt
 
 // What the view shows: the points within range, counted, and the y limits
 // trov-plot gives them (difference drawn below the curves).
-function visible_limits(data, x, range, difference_below = true, [from, to] = [0, x.length]) {
+function* visible_limits(data, x, range, difference_below = true, [from, to] = [0, x.length]) {
   let top = -Infinity;
   let bottom = Infinity;
   let dmin = Infinity;
@@ -280,6 +282,7 @@ function visible_limits(data, x, range, difference_below = true, [from, to] = [0
   const [lo, hi] = range;
   const { observed, calculated, difference, fitted } = data;
   for (let i = from; i < to; ++i) {
+    if ((i & (SLICE - 1)) === 0 && i > from) yield;
     const xi = x[i];
     if (!(xi >= lo && xi <= hi)) continue;
     const o = observed[i];
@@ -320,6 +323,17 @@ function format_tick(value, decimals) {
 // more columns per pixel (an SVG printed large). Returns the layout, so that
 // the caller maps pointer positions to x.
 export function draw_figure(painter, data, view, size, oversample = 1) {
+  const steps = figure_steps(painter, data, view, size, oversample);
+  for (;;) {
+    const step = steps.next();
+    if (step.done) return step.value;
+  }
+}
+
+// draw_figure's work in steps: it yields every SLICE points of a pass over
+// the arrays, so that a caller can spread a large figure over several tasks
+// (painting on a canvas of its own, shown when the last step returns).
+export function* figure_steps(painter, data, view, size, oversample = 1) {
   if (view.magnify) data = magnified(data, view.magnify);
   const phases = data.phases;
   const x = data.x[view.axis];
@@ -329,8 +343,8 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   // The lower panel: the difference in a panel of its own (not below the
   // curves), or the normalised residual (observed − calculated)/σ.
   const panel = PANELS[view.panel] || null;
-  const window = visible_window(x, lo, hi);
-  const limits = visible_limits(data, x, view.range, !(panel && panel.replaces_difference), window);
+  const window = visible_window(x, lo, hi, data.direction ? data.direction[view.axis] : undefined);
+  const limits = yield* visible_limits(data, x, view.range, !(panel && panel.replaces_difference), window);
   const panel_values = panel ? data[panel.column] : null;
   const panel_range = panel ? panel_limits(x, panel_values, data.fitted, view.range, window) : null;
   // A log axis from just under the lowest count above zero to twice the highest.
@@ -368,7 +382,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     }
     painter.circles(centres, 1.9, COLOURS.observed, 0.7);
   } else {
-    const o = reduce_columns(x, data.observed, null, to_column, columns, window);
+    const o = yield* reduce_columns(x, data.observed, null, to_column, columns, window);
     const segments = [];
     for (let c = 0; c < columns; ++c) {
       if (o.count[c] === 0) continue;
@@ -381,7 +395,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
   }
   // A curve over the fitted points, broken where points were left out of
   // the fit: no straight line is drawn across an excluded region.
-  const line = (values, offset, colour, width, dash = null, map_y = py) => {
+  const line = function* (values, offset, colour, width, dash = null, map_y = py) {
     const pieces = [[]];
     const end_piece = () => {
       if (pieces[pieces.length - 1].length > 0) pieces.push([]);
@@ -405,7 +419,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
         else if (Number.isFinite(values[i])) add(px(x[i]), values[i]);
       }
     } else {
-      const r = reduce_columns(x, values, data.fitted, to_column, columns, window);
+      const r = yield* reduce_columns(x, values, data.fitted, to_column, columns, window);
       // The columns in the points' order: the line is drawn as they come.
       const forward = descending_axis(x) === descending;
       for (let k = 0; k < columns; ++k) {
@@ -419,12 +433,12 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     }
     for (const piece of pieces) painter.polyline(piece, colour, width, dash);
   };
-  if (background) line(data.background, 0, COLOURS.background, 0.9, BACKGROUND_DASH);
-  line(data.calculated, 0, COLOURS.calculated, 1.1);
+  if (background) yield* line(data.background, 0, COLOURS.background, 0.9, BACKGROUND_DASH);
+  yield* line(data.calculated, 0, COLOURS.calculated, 1.1);
   // Below the curves on a log axis the difference has no place.
   if (limits.offset !== null && !log && !(panel && panel.replaces_difference)) {
     painter.segments([box.left, py(limits.offset), box.left + box.width, py(limits.offset)], COLOURS.zero, 0.6);
-    line(data.difference, limits.offset, COLOURS.difference, 0.8);
+    yield* line(data.difference, limits.offset, COLOURS.difference, 0.8);
   }
 
   if (panel) {
@@ -433,7 +447,7 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
     const panel_y = (v) => top + height - ((v - p0) / (p1 - p0)) * height;
     painter.clip(box.left, top, box.width, height);
     painter.segments([box.left, panel_y(0), box.left + box.width, panel_y(0)], COLOURS.zero, 0.6);
-    line(panel_values, 0, COLOURS.difference, 0.8, null, panel_y);
+    yield* line(panel_values, 0, COLOURS.difference, 0.8, null, panel_y);
     box.panel.y = panel_y;
     box.panel.label = panel.label;
   }
@@ -466,18 +480,12 @@ export function draw_figure(painter, data, view, size, oversample = 1) {
 // The indices [from, to) of the points a view of lo to hi can show, one
 // more each side: found by bisection where x runs one way throughout (so a
 // zoomed view costs what it shows), else every point.
-const monotonic = new WeakMap();  // x -> 1 ascending, -1 descending, 0 neither
-export function visible_window(x, lo, hi) {
-  if (!monotonic.has(x)) {
-    let up = true;
-    let down = true;
-    for (let i = 1; i < x.length && (up || down); ++i) {
-      if (!(x[i] >= x[i - 1])) up = false;
-      if (!(x[i] <= x[i - 1])) down = false;
-    }
-    monotonic.set(x, up ? 1 : down ? -1 : 0);
-  }
-  const direction = monotonic.get(x);
+// direction: axis_direction(x), where known already.
+const directions = new WeakMap();  // x -> axis_direction(x)
+export function visible_window(x, lo, hi, known = undefined) {
+  if (known !== undefined) directions.set(x, known);
+  if (!directions.has(x)) directions.set(x, axis_direction(x));
+  const direction = directions.get(x);
   if (direction === 0 || x.length === 0) return [0, x.length];
   // The first index whose x is past v in the run's direction.
   const past = (v, strictly) => {
@@ -493,6 +501,17 @@ export function visible_window(x, lo, hi) {
   };
   const [first, last] = direction > 0 ? [past(lo, false), past(hi, true)] : [past(hi, false), past(lo, true)];
   return [Math.max(0, first - 1), Math.min(x.length, last + 1)];
+}
+
+// 1 where x never decreases, -1 where it never increases, else 0 (a NaN among them too).
+export function axis_direction(x) {
+  let up = true;
+  let down = true;
+  for (let i = 1; i < x.length && (up || down); ++i) {
+    if (!(x[i] >= x[i - 1])) up = false;
+    if (!(x[i] <= x[i - 1])) down = false;
+  }
+  return up ? 1 : down ? -1 : 0;
 }
 
 function descending_axis(x) {

@@ -1,9 +1,11 @@
 // The figure on screen: a canvas redrawn for each zoom, pan, axis or size, by pointer, touch, wheel, buttons or keys.
 
 import { canvas_painter } from './painters.js';
-import { draw_figure, finite_range } from './figure.js';
+import { draw_figure, figure_steps, finite_range } from './figure.js';
 
 const MIN_SPAN = 1e-6;  // of the full range: the deepest zoom
+const SLICED_POINTS = 100000;  // more: the figure is drawn in steps
+const STEP_MS = 30;            // the longest a step holds the page's thread
 
 export class FigureView {
   // canvas: the element drawn on; data: figure.js's data; on_cursor(x)
@@ -16,7 +18,7 @@ export class FigureView {
     this.on_hint = on_hint;
     this.axis = 'position';
     this.full = {};
-    for (const axis of Object.keys(data.x)) this.full[axis] = finite_range(data.x[axis]) || [0, 1];
+    for (const axis of Object.keys(data.x)) this.full[axis] = (data.full ? data.full[axis] : finite_range(data.x[axis])) || [0, 1];
     this.range = this.full.position.slice();
     this.descending = false;  // larger x to the left (d-spacings as crystallographers often draw them)
     this.scale = 'linear';    // of the intensities: figure.js's SCALES
@@ -121,12 +123,58 @@ export class FigureView {
       this.canvas.style.height = `${height}px`;
     }
     this.size = { width, height };
+    this.drawing = null;  // a figure in steps that this one overtakes stops
+    if (this.data.count > SLICED_POINTS) {
+      this.draw_in_steps(scale);
+      return;
+    }
     const painter = canvas_painter(this.canvas.getContext('2d'), scale);
-    this.box = draw_figure(painter, this.data, this.view(), this.size);
+    this.drawn(draw_figure(painter, this.data, this.view(), this.size), painter);
+  }
+
+  // A large figure is drawn a few tens of milliseconds at a time, so that
+  // the page's thread is never held long, on a canvas of its own that is
+  // copied onto the figure when it is whole.
+  draw_in_steps(scale) {
+    const off = document.createElement('canvas');
+    off.width = this.canvas.width;
+    off.height = this.canvas.height;
+    const painter = canvas_painter(off.getContext('2d'), scale);
+    const steps = figure_steps(painter, this.data, this.view(), this.size);
+    const token = {};
+    this.drawing = token;
+    const step = () => {
+      if (this.drawing !== token) return;
+      const started = performance.now();
+      let box = null;
+      for (;;) {
+        const next = steps.next();
+        if (next.done) {
+          box = next.value;
+          break;
+        }
+        if (performance.now() - started > STEP_MS) {
+          setTimeout(step, 0);
+          return;
+        }
+      }
+      const context = this.canvas.getContext('2d');
+      context.setTransform(1, 0, 0, 1, 0, 0);
+      context.clearRect(0, 0, this.canvas.width, this.canvas.height);
+      context.drawImage(off, 0, 0);
+      this.drawing = null;
+      this.drawn(box, painter);
+    };
+    step();
+  }
+
+  drawn(box, painter) {
+    this.box = box;
     // What was drawn where, for the layout's tests: every text's box and the plot's frame.
-    const { left, width: plot_width, curves, bottom } = this.box;
+    const { left, width: plot_width, curves, bottom } = box;
     this.canvas.dataset.layout = JSON.stringify({
-      width, height, texts: painter.texts, plot: { x0: left, y0: curves.top, x1: left + plot_width, y1: bottom },
+      width: this.size.width, height: this.size.height, texts: painter.texts,
+      plot: { x0: left, y0: curves.top, x1: left + plot_width, y1: bottom },
     });
     // The position under a pointer that has not moved changes with a zoom,
     // a pan or an axis by key or button.

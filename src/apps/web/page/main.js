@@ -8,11 +8,11 @@
 // each figure's canvas has data-layout, the boxes of what it last drew.
 
 import { group_experiments, name_problem } from './experiment_files.js';
-import { draw_figure } from './figure.js';
+import { figure_steps } from './figure.js';
 import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
 import { canvas_painter, svg_painter } from './painters.js';
-import { on_windows } from './downloads.js';
+import { on_windows, type_of } from './downloads.js';
 import { TOO_LARGE } from './trov_run.js';
 
 const $ = (selector) => document.querySelector(selector);
@@ -43,14 +43,12 @@ const element = (tag, attributes = {}, ...children) => {
 };
 
 function blob_url(bytes, type) {
-  const url = URL.createObjectURL(new Blob([bytes], { type }));  // bytes: an array or a Blob
+  // A Blob (the worker's files, typed there) is used as it is: wrapping it again costs a copy.
+  const url = URL.createObjectURL(bytes instanceof Blob ? bytes : new Blob([bytes], { type }));
   urls.push(url);
   return url;
 }
 
-const TYPES = { csv: 'text/csv', json: 'application/json', cif: 'chemical/x-cif', svg: 'image/svg+xml', png: 'image/png',
-  zip: 'application/zip' };
-const type_of = (name) => TYPES[name.slice(name.lastIndexOf('.') + 1)] || 'text/plain';
 
 // A link to one of the run's files, made by the worker.
 function file_link(name, blob, label = name) {
@@ -97,24 +95,39 @@ function made_link(name, label, make, state) {
 // about 2400 pixels wide, the SVG's texts measured as the screen measures them.
 const PNG_WIDTH = 2400;
 
-// The PNG is encoded off the page's thread (toBlob).
-function png_bytes(data, view, size) {
+// A figure's steps (figure.js) run a few tens of milliseconds a task.
+async function in_steps(steps) {
+  for (let started = performance.now(); ; started = performance.now()) {
+    for (;;) {
+      const step = steps.next();
+      if (step.done) return step.value;
+      if (performance.now() - started > 30) break;
+    }
+    await new Promise((resolve) => setTimeout(resolve, 0));
+  }
+}
+
+// Drawn in steps, and the PNG encoded off the page's thread (toBlob).
+async function png_bytes(data, view, size) {
   const canvas = document.createElement('canvas');
   const scale = PNG_WIDTH / size.width;
   canvas.width = Math.round(size.width * scale);
   canvas.height = Math.round(size.height * scale);
-  draw_figure(canvas_painter(canvas.getContext('2d'), scale), data, view, size);
+  await in_steps(figure_steps(canvas_painter(canvas.getContext('2d'), scale), data, view, size));
   return new Promise((resolve, reject) => canvas.toBlob((blob) => (blob ? resolve(blob) : reject(new Error(TOO_LARGE))), 'image/png'));
 }
 
-function svg_bytes(data, view, size, title) {
+async function svg_bytes(data, view, size, title) {
   const measuring = canvas_painter(document.createElement('canvas').getContext('2d'));
   const painter = svg_painter(size.width, size.height, title, measuring.measure);
-  draw_figure(painter, data, view, size);
-  return new TextEncoder().encode(painter.svg());
+  await in_steps(figure_steps(painter, data, view, size));
+  return new Blob([painter.svg()], { type: 'image/svg+xml' });
 }
 
 const two = (n) => String(n).padStart(2, '0');
+// 11,501: as toLocaleString('en') writes it, without waking the browser's
+// locale data, which costs the page's thread a tenth of a second the first time.
+const with_commas = (n) => String(n).replace(/\B(?=(\d{3})+$)/g, ',');
 const AXES = { position: 'Position', d: 'd-spacing', q: 'Q' };
 const SCALE_NAMES = { linear: 'linear', sqrt: '√I', log: 'log I' };
 const PANEL_NAMES = { '': 'none', difference: 'Obs − calc', delta_sigma: 'Δ/σ' };
@@ -123,7 +136,7 @@ function histogram_section(run, h) {
   const info = h.info;
   const name = info.name ? ` — ${info.name}` : '';
   const type = info.type ? ` · ${info.type}` : '';
-  const heading = element('h2', {}, `Histogram ${h.number}${type} · ${h.data.count.toLocaleString('en')} points${name}`);
+  const heading = element('h2', {}, `Histogram ${h.number}${type} · ${with_commas(h.data.count)} points${name}`);
   const canvas = element('canvas', {
     tabindex: '0',
     role: 'img',
@@ -487,3 +500,6 @@ window.addEventListener('resize', () => {
 });
 
 set_status('idle', 'Waiting for files.');
+// The first text measured on a canvas finds the font, a tenth of a second
+// or more: done while the page waits for files, not when a figure is due.
+setTimeout(() => canvas_painter(document.createElement('canvas').getContext('2d')).measure('Observed 0123456789 −.'), 0);

@@ -8,7 +8,7 @@
 // of them in one zip, made after the files are offered); {type: 'error',
 // message}. The page ends a run by ending the worker.
 
-import { offered_bytes, zip_of } from './downloads.js';
+import { offered_bytes, type_of, zip_of } from './downloads.js';
 import { start_experiment, TOO_LARGE } from './trov_run.js';
 
 let outputs = null;  // Map(name -> bytes) of the last run, as the programs wrote them
@@ -25,7 +25,7 @@ function buffers_of(value, into = []) {
 
 function post_files(crlf) {
   const offered = [...outputs.keys()].map((name) => [name, offered_bytes(name, outputs.get(name), crlf)]);
-  self.postMessage({ type: 'files', ...named, files: offered.map(([name, bytes]) => [name, new Blob([bytes])]), crlf });
+  self.postMessage({ type: 'files', ...named, files: offered.map(([name, bytes]) => [name, new Blob([bytes], { type: type_of(name) })]), crlf });
   progress(`${named.stem}: making the zip…`);
   const started = performance.now();
   const zip = new Blob([zip_of(offered)], { type: 'application/zip' });

@@ -1,7 +1,7 @@
 // One experiment through the WebAssembly core: its files into the module's memory, trov's and trov-export's files and the figures' columns out.
 
 import { stored_name } from './experiment_files.js';
-import { excluded_runs } from './figure.js';
+import { axis_direction, excluded_runs, finite_range } from './figure.js';
 import { axis_label, statistics_lines } from './figure_style.js';
 
 const TOO_LARGE = "These files are too large for this browser's memory";
@@ -76,7 +76,15 @@ function figure_data(points, info, summary) {
     statistics: statistics_lines(info.statistics || {}, summary.reduced_chi2).join('   '),
     excluded: {},
   };
-  for (const axis of Object.keys(points.x)) data.excluded[axis] = excluded_runs(points.x[axis], points.fitted);
+  // Found here, in the worker, once: a pass over a million points is no
+  // work for the page's thread to do while it shows the figure.
+  data.full = {};
+  data.direction = {};
+  for (const axis of Object.keys(points.x)) {
+    data.excluded[axis] = excluded_runs(points.x[axis], points.fitted);
+    data.full[axis] = finite_range(points.x[axis]);
+    data.direction[axis] = axis_direction(points.x[axis]);
+  }
   return data;
 }
 
