@@ -308,6 +308,7 @@ let runs = 0;  // the number of the latest run: a run overtaken by a newer drop 
 // text (a script element of no script type) and started from a blob.
 const worker_url = URL.createObjectURL(new Blob([$('#worker-source').textContent], { type: 'text/javascript' }));
 let worker = null;  // the running or last run's worker: it keeps that run's files for other line ends
+let ready_worker = new Worker(worker_url);  // the next run's, its module made already
 let finished_status = null;  // [state, text] of the last run that ended
 
 function stop_worker() {
@@ -352,7 +353,8 @@ async function run(group) {
   let files_offered = 0;
   let pending_errors = [];
   let pending_files = 0;
-  worker = new Worker(worker_url);
+  worker = ready_worker;
+  ready_worker = new Worker(worker_url);
   cancel.hidden = false;
   worker.onerror = (event) => {
     event.preventDefault();

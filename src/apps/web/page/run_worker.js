@@ -16,6 +16,13 @@ let named = null;    // {stem, cif_file, summary_file, histogram_files, errors, 
 
 const progress = (text) => self.postMessage({ type: 'progress', text });
 
+// The module is made as soon as the worker starts, before any run: the page
+// keeps a worker ready, so that the browser has compiled the WebAssembly to
+// its fastest by the time files arrive (made at the run, the conversion ran
+// several times slower on the first tier's code).
+const module_ready = self.createTrov();
+module_ready.catch(() => {});  // a failure is the run's to report
+
 // The columns of the figures' data, handed over rather than copied.
 function buffers_of(value, into = []) {
   if (ArrayBuffer.isView(value)) into.push(value.buffer);
@@ -35,7 +42,7 @@ function post_files(crlf) {
 async function run({ group, crlf }) {
   const bytes = new Map();
   for (const entry of [group.experiment, ...group.profiles.values()]) bytes.set(entry, new Uint8Array(await entry.file.arrayBuffer()));
-  const result = await start_experiment(self.createTrov, group, bytes, (text) => progress(`${group.experiment.path}: ${text}`));
+  const result = await start_experiment(() => module_ready, group, bytes, (text) => progress(`${group.experiment.path}: ${text}`));
   const histograms = result.histograms.map(({ number, info, data }) => ({ number, info, data }));
   const figures = { stem: result.stem, errors: result.errors, summary: result.summary, histograms, timings: result.timings };
   self.postMessage({ type: 'figures', run: figures }, buffers_of(histograms));
