@@ -514,6 +514,7 @@ test('a run works in a worker: Cancel ends it, and so does a new drop, the page 
   assert.equal((await pick(page, inputs_of(path.join(golden_dir, 'sample')))).state, 'done');
   assert.ok(await page.$('a[download="SAMPLE.a01"]'));
   assert.equal(await page.$('a[download="BIG.a01"]'), null);
+  assert.equal(await page.isVisible('button.cancel'), false, 'no Cancel once the run is done');
   await page.waitForTimeout(500);
   assert.equal(await page.getAttribute('#status', 'data-state'), 'done');
   assert.deepEqual(page.errors, []);
