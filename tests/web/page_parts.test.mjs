@@ -7,7 +7,12 @@ import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks, visible_window } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
 import { axis_label, chi2_text, curve_limits, padded, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
+import { crc32, zip_blob } from '../../src/apps/web/page/zip_file.js';
 import RULES from '../data/figure_rules.json' with { type: 'json' };
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
 
 test('dropped files are sorted into experiments whatever their case, folder by folder', () => {
   const entries = ['run2/garnet.exp', 'run2/GARNET.P01', 'run2/Garnet.p03', 'GARNET.EXP', 'garnet.p02', 'notes.txt',
@@ -48,6 +53,41 @@ test('CR LF line ends are those of trov on Windows: one CR before every LF', () 
   const cases = [['', ''], ['a\n', 'a\r\n'], ['a\nb\n\n', 'a\r\nb\r\n\r\n'], ['no end', 'no end']];
   for (const [lf, crlf] of cases) {
     assert.equal(Buffer.from(with_crlf(Buffer.from(lf))).toString(), crlf);
+  }
+});
+
+test('a zip holds each file\'s bytes under its name, as unzip and Python read it, in every form it takes', async () => {
+  assert.equal(crc32(Buffer.from('123456789')), 0xcbf43926);
+  assert.equal(crc32(Buffer.from('56789'), crc32(Buffer.from('1234'))), 0xcbf43926);
+  const text = Buffer.from('  5.000  123.4\n'.repeat(5000));
+  let state = 2463534242;
+  const next = () => {
+    state ^= state << 13; state ^= state >>> 17; state ^= state << 5;
+    return state & 0xff;
+  };
+  const random = Uint8Array.from({ length: 3000 }, next);  // does not compress: stored
+  const files = [['MüLLER.a01', text], ['MüLLER.b01', Buffer.alloc(0)], ['MüLLER_01.csv', random]];
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'trov-zip-'));
+  try {
+    for (const options of [{}, { compress: false }, { zip64: true }, { compress: false, zip64: true }]) {
+      const blob = await zip_blob(files.map(([name, bytes]) => [name, new Blob([bytes]), crc32(bytes)]),
+                                  { ...options, date: new Date(2026, 11, 9, 16, 30, 4) });
+      const file = path.join(folder, 'run.zip');
+      fs.writeFileSync(file, Buffer.from(await blob.arrayBuffer()));
+      const what = JSON.stringify(options);
+      // unzip checks every CRC and size; Python's zipfile reads the ZIP64 records by its own code.
+      assert.match(execFileSync('unzip', ['-t', file], { encoding: 'utf8' }), /No errors detected/, what);
+      const listed = JSON.parse(execFileSync('/usr/bin/python3', ['-c', `
+import json, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    print(json.dumps([[i.filename, i.date_time, i.compress_type, z.read(i).hex()] for i in z.infolist()]))`, file],
+      { encoding: 'utf8' }));
+      assert.deepEqual(listed.map(([name, , , hex]) => [name, hex]), files.map(([name, bytes]) => [name, Buffer.from(bytes).toString('hex')]), what);
+      assert.deepEqual(listed[0][1], [2026, 12, 9, 16, 30, 4], what);
+      assert.deepEqual(listed.map(([, , method]) => method), options.compress === false ? [0, 0, 0] : [8, 0, 0], what);
+    }
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
   }
 });
 

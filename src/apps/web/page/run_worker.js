@@ -7,12 +7,26 @@
 // (every file as a Blob, the names by histogram); {type: 'zip', zip} (all
 // of them in one zip, made after the files are offered); {type: 'error',
 // message}. The page ends a run by ending the worker.
+//
+// A file's bytes live in one Blob from the moment they leave the module:
+// the page's links, the zip and a change of line ends all refer to it, so
+// that a run holds each file once (twice for a plot file offered with CR LF).
 
-import { offered_bytes, type_of, zip_of } from './downloads.js';
+import { is_plot_file, type_of, with_crlf } from './downloads.js';
 import { start_experiment, TOO_LARGE } from './trov_run.js';
+import { crc32, zip_blob } from './zip_file.js';
 
-let outputs = null;  // Map(name -> bytes) of the last run, as the programs wrote them
+let outputs = null;  // [name, {blob, crc}] of the last run, as the programs wrote them, in their order
+let crlf_copies = null;  // Map(name -> {blob, crc}): the plot files with CR LF, made when first asked for
 let named = null;    // {stem, cif_file, summary_file, histogram_files, errors, timings}
+
+const file_of = (name, bytes) => ({ blob: new Blob([bytes], { type: type_of(name) }), crc: crc32(bytes) });
+
+// A plot file with CR LF, from its Blob (read back here, in the worker).
+function crlf_copy(name, { blob }) {
+  if (!crlf_copies.has(name)) crlf_copies.set(name, file_of(name, with_crlf(new Uint8Array(new FileReaderSync().readAsArrayBuffer(blob)))));
+  return crlf_copies.get(name);
+}
 
 const progress = (text) => self.postMessage({ type: 'progress', text });
 
@@ -30,12 +44,16 @@ function buffers_of(value, into = []) {
   return into;
 }
 
-function post_files(crlf) {
-  const offered = [...outputs.keys()].map((name) => [name, offered_bytes(name, outputs.get(name), crlf)]);
-  self.postMessage({ type: 'files', ...named, files: offered.map(([name, bytes]) => [name, new Blob([bytes], { type: type_of(name) })]), crlf });
+async function post_files(crlf) {
+  const offered = outputs.map(([name, file]) => [name, crlf && is_plot_file(name) ? crlf_copy(name, file) : file]);
+  // A Blob made here is handed to the browser's blob store in the
+  // background; the page's URL.createObjectURL would wait on its own thread
+  // for that (tens of ms per 100 MB). Reading a Blob's last byte waits here.
+  await Promise.all(offered.map(([, { blob }]) => blob.slice(Math.max(blob.size - 1, 0)).arrayBuffer()));
+  self.postMessage({ type: 'files', ...named, files: offered.map(([name, { blob }]) => [name, blob]), crlf });
   progress(`${named.stem}: making the zip…`);
   const started = performance.now();
-  const zip = new Blob([zip_of(offered)], { type: 'application/zip' });
+  const zip = await zip_blob(offered.map(([name, { blob, crc }]) => [name, blob, crc]));
   self.postMessage({ type: 'zip', stem: named.stem, zip, crlf, zip_ms: Math.round(performance.now() - started) });
 }
 
@@ -48,18 +66,23 @@ async function run({ group, crlf }) {
   self.postMessage({ type: 'figures', run: figures }, buffers_of(histograms));
   progress(`${group.experiment.path}: exporting…`);
   const files = result.finish();
-  outputs = files.outputs;
+  outputs = [];
+  for (const [name, file] of files.outputs) {
+    outputs.push([name, file.blob ? file : file_of(name, file.bytes)]);
+    files.outputs.delete(name);  // its bytes go as soon as its Blob holds them
+  }
+  crlf_copies = new Map();
   named = {
     stem: result.stem, cif_file: files.cif_file, summary_file: files.summary_file, errors: result.errors, timings: result.timings,
     histogram_files: result.histograms.map((h) => [h.number, h.files]),
   };
-  post_files(crlf);
+  await post_files(crlf);
 }
 
 self.onmessage = async ({ data: message }) => {
   try {
     if (message.type === 'run') await run(message);
-    else if (message.type === 'line_ends' && outputs) post_files(message.crlf);
+    else if (message.type === 'line_ends' && outputs) await post_files(message.crlf);
   } catch (error) {
     const text = error instanceof RangeError ? TOO_LARGE : String((error && error.message) || error);
     self.postMessage({ type: 'error', message: text });

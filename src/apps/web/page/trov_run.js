@@ -3,6 +3,8 @@
 import { stored_name } from './experiment_files.js';
 import { axis_direction, excluded_runs, finite_range } from './figure.js';
 import { axis_label, statistics_lines } from './figure_style.js';
+import { type_of } from './downloads.js';
+import { spool } from './spooled_files.js';
 
 const TOO_LARGE = "These files are too large for this browser's memory";
 
@@ -111,7 +113,8 @@ const is_memory_error = (error) => error instanceof RangeError || /memory|Cannot
 // hears each step. Returns {stem,
 // errors, summary, histograms: [{number, info, data, files}], timings,
 // finish}; finish() then runs trov-export and returns the files of both,
-// Map(name -> bytes) in trov's then trov-export's order, each histogram's
+// Map(name -> spooled_files.js's {bytes} or {blob, crc}) in trov's then
+// trov-export's order, each histogram's
 // names in its files. A missing profile is an error of the run, and the
 // other histograms are still converted, exported and drawn; when none
 // remains, or the module fails, this throws Error with the message.
@@ -145,6 +148,7 @@ export async function start_experiment(createTrov, group, bytes, progress = () =
     return JSON.parse(message_of(trov));
   };
   const inputs = new Set();
+  let take_file = null;  // spool()'s, once the inputs are in
   const { plan, summary, present, histograms } = guarded(() => {
     trov.FS.mkdir('/run');
     trov.FS.chdir('/run');
@@ -153,6 +157,7 @@ export async function start_experiment(createTrov, group, bytes, progress = () =
       trov.FS.writeFile(stored_name(stem, `.P${String(number).padStart(2, '0')}`), bytes.get(entry));
     }
     for (const name of trov.FS.readdir('.')) inputs.add(name);
+    take_file = spool(trov);
     lap('files in');
     progress('converting…');
     const plan = json_of('plan');
@@ -183,10 +188,10 @@ export async function start_experiment(createTrov, group, bytes, progress = () =
       lap('export');
       const written = new Set(trov.FS.readdir('.').filter((name) => !inputs.has(name) && name !== '.' && name !== '..'));
       const outputs = new Map();
-      // Each file leaves the module's memory as it is read.
+      // Each file leaves the module's memory as it is taken.
       const take = (name) => {
         if (!written.has(name)) return null;
-        outputs.set(name, trov.FS.readFile(name));
+        outputs.set(name, take_file(name, type_of(name)));
         trov.FS.unlink(name);
         return name;
       };
