@@ -22,7 +22,7 @@ const MAX_BYTES = 1.5 * 1024 * 1024;
 const bundle_of = async (entry) => (await esbuild.build({
   entryPoints: [path.join(here, 'page', entry)],
   bundle: true,
-  minify: true,
+  minify: !process.env.TROV_NO_MINIFY,  // TROV_NO_MINIFY=1: names a profiler can show
   format: 'iife',
   target: 'es2020',
   write: false,

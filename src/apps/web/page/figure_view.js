@@ -165,7 +165,9 @@ export class FigureView {
       this.drawing = null;
       this.drawn(box, painter);
     };
-    step();
+    // The first step in a task of its own: the caller's task (a new page's
+    // layout, a click) is long enough already.
+    setTimeout(step, 0);
   }
 
   drawn(box, painter) {

@@ -107,14 +107,50 @@ async function in_steps(steps) {
   }
 }
 
-// Drawn in steps, and the PNG encoded off the page's thread (toBlob).
+// Drawn in steps, and the PNG encoded in a worker of its own: the
+// canvas's toBlob encodes on the page's thread (some 800 ms for a figure of
+// a million points), a worker's OffscreenCanvas beside it.
+const PNG_ENCODER = `self.onmessage = async ({ data: { id, bitmap } }) => {
+  const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+  canvas.getContext('2d').drawImage(bitmap, 0, 0);
+  bitmap.close();
+  try {
+    self.postMessage({ id, blob: await canvas.convertToBlob({ type: 'image/png' }) });
+  } catch (error) {
+    self.postMessage({ id, error: String((error && error.message) || error) });
+  }
+};`;
+let png_encoder = null;  // made at the first PNG
+const png_waiting = new Map();  // id -> [resolve, reject]
+let png_ids = 0;
+
+function encoded_png(canvas) {
+  if (typeof OffscreenCanvas !== 'function' || typeof createImageBitmap !== 'function') {
+    return new Promise((resolve, reject) => canvas.toBlob((blob) => (blob ? resolve(blob) : reject(new Error(TOO_LARGE))), 'image/png'));
+  }
+  if (!png_encoder) {
+    png_encoder = new Worker(URL.createObjectURL(new Blob([PNG_ENCODER], { type: 'text/javascript' })));
+    png_encoder.onmessage = ({ data: { id, blob, error } }) => {
+      const [resolve, reject] = png_waiting.get(id);
+      png_waiting.delete(id);
+      if (blob) resolve(blob);
+      else reject(new Error(error || TOO_LARGE));
+    };
+  }
+  return createImageBitmap(canvas).then((bitmap) => new Promise((resolve, reject) => {
+    const id = ++png_ids;
+    png_waiting.set(id, [resolve, reject]);
+    png_encoder.postMessage({ id, bitmap }, [bitmap]);
+  }));
+}
+
 async function png_bytes(data, view, size) {
   const canvas = document.createElement('canvas');
   const scale = PNG_WIDTH / size.width;
   canvas.width = Math.round(size.width * scale);
   canvas.height = Math.round(size.height * scale);
   await in_steps(figure_steps(canvas_painter(canvas.getContext('2d'), scale), data, view, size));
-  return new Promise((resolve, reject) => canvas.toBlob((blob) => (blob ? resolve(blob) : reject(new Error(TOO_LARGE))), 'image/png'));
+  return encoded_png(canvas);
 }
 
 async function svg_bytes(data, view, size, title) {
@@ -228,8 +264,9 @@ function show_figures(run) {
   if (with_d.length >= 2) header.append(shared_axis_control(with_d.map((s) => s.view)));
   results.replaceChildren(header, ...shown.map((s) => s.section));
   views = shown.map((s) => s.view);
-  // One figure a task, so that the page's thread is never held for all of them.
-  draw_one_by_one(views);
+  // One figure a task, so that the page's thread is never held for all of
+  // them, the first after the task that built the page.
+  setTimeout(() => draw_one_by_one(views), 0);
 }
 
 // A checkbox that puts the views on one d axis spanning all their points:

@@ -41,6 +41,8 @@ function text_box(string, x, y, width, { anchor, baseline, size, rotate }) {
   return { text: string, x0: Math.min(...xs), y0: Math.min(...ys), x1: Math.max(...xs), y1: Math.max(...ys) };
 }
 
+const PIECE = 2 * 256;  // coordinates in one stroke of a polyline
+
 export function canvas_painter(context, scale = 1) {
   context.setTransform(scale, 0, 0, scale, 0, 0);
   let clip_box = null;  // the clip in force (inside one save()), or none
@@ -87,10 +89,22 @@ export function canvas_painter(context, scale = 1) {
       if (flat.length < 4) return;
       context.lineJoin = 'round';
       if (dash) context.setLineDash(dash);
-      stroke(colour, width, () => {
-        context.moveTo(flat[0], flat[1]);
-        for (let i = 2; i + 1 < flat.length; i += 2) context.lineTo(flat[i], flat[i + 1]);
-      });
+      // In pieces of a few hundred points, each its own path: a rasteriser
+      // strokes one long zigzag (a column's low and high, column after
+      // column) in time that grows faster than its length.
+      // A dash runs on from one piece into the next.
+      let dashed = 0;
+      for (let from = 0; from + 3 < flat.length; from += PIECE - 2) {
+        context.lineDashOffset = dashed;
+        stroke(colour, width, () => {
+          context.moveTo(flat[from], flat[from + 1]);
+          for (let i = from + 2; i + 1 < flat.length && i < from + PIECE; i += 2) {
+            context.lineTo(flat[i], flat[i + 1]);
+            if (dash) dashed += Math.hypot(flat[i] - flat[i - 2], flat[i + 1] - flat[i - 1]);
+          }
+        });
+      }
+      context.lineDashOffset = 0;
       if (dash) context.setLineDash([]);
     },
     circles(flat, radius, colour, width) {
