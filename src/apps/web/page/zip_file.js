@@ -12,20 +12,34 @@
 // records, which every unzip in use reads; a smaller zip is left without
 // them, as unzip of old expects.
 
-const TABLE = (() => {
-  const table = new Uint32Array(256);
+// CRC-32 eight bytes a step ("slicing by 8"): TABLES[k][b] is the CRC of
+// byte b followed by k zero bytes, so eight lookups do what eight rounds of
+// the byte-at-a-time loop do. Some four times as fast in a browser, where the
+// CRC is found as the module writes each file.
+const TABLES = (() => {
+  const tables = Array.from({ length: 8 }, () => new Int32Array(256));
   for (let n = 0; n < 256; ++n) {
     let c = n;
     for (let k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-    table[n] = c >>> 0;
+    tables[0][n] = c;
   }
-  return table;
+  for (let n = 0; n < 256; ++n) {
+    for (let k = 1; k < 8; ++k) tables[k][n] = tables[0][tables[k - 1][n] & 0xff] ^ (tables[k - 1][n] >>> 8);
+  }
+  return tables;
 })();
 
 // The zip's CRC-32 of bytes, continuing from crc (that of the bytes before).
 export function crc32(bytes, crc = 0) {
-  let c = ~crc >>> 0;
-  for (let i = 0; i < bytes.length; ++i) c = TABLE[(c ^ bytes[i]) & 0xff] ^ (c >>> 8);
+  const [t0, t1, t2, t3, t4, t5, t6, t7] = TABLES;
+  let c = ~crc;
+  let i = 0;
+  for (const end = bytes.length - 7; i < end; i += 8) {
+    const low = c ^ (bytes[i] | (bytes[i + 1] << 8) | (bytes[i + 2] << 16) | (bytes[i + 3] << 24));
+    c = t7[low & 0xff] ^ t6[(low >>> 8) & 0xff] ^ t5[(low >>> 16) & 0xff] ^ t4[low >>> 24] ^
+        t3[bytes[i + 4]] ^ t2[bytes[i + 5]] ^ t1[bytes[i + 6]] ^ t0[bytes[i + 7]];
+  }
+  for (; i < bytes.length; ++i) c = t0[(c ^ bytes[i]) & 0xff] ^ (c >>> 8);
   return ~c >>> 0;
 }
 
