@@ -5,8 +5,8 @@ include(GNUInstallDirs)
 
 set(TROV_MAINTAINER "the trov authors" CACHE STRING "Maintainer of the Debian package, \"Name <address>\"")
 
-install(TARGETS trov trov-export RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES docs/trov.1 docs/trov-export.1 docs/trov-plot.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(TARGETS trov trov-export trov-series RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/trov.1 docs/trov-export.1 docs/trov-plot.1 docs/trov-series.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(PROGRAMS tools/trov-plot DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Its package, where the launcher looks for it: ../share/trov/python.
 install(DIRECTORY tools/trov_plot DESTINATION ${CMAKE_INSTALL_DATADIR}/trov/python FILES_MATCHING PATTERN "*.py"
@@ -62,7 +62,7 @@ if(WIN32)
   add_custom_command(OUTPUT ${zip_sample}/SAMPLE.EXP ${zip_sample}/SAMPLE.P01 ${zip_sample}/SAMPLE.P03
                      COMMAND make_sample ${zip_sample} DEPENDS make_sample VERBATIM)
   add_custom_target(zip_sample ALL DEPENDS ${zip_sample}/SAMPLE.EXP)
-  install(TARGETS trov trov-export RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
+  install(TARGETS trov trov-export trov-series RUNTIME DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_BINARY_DIR}/LICENSE.txt tools/trov-plot
           DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL)
   install(DIRECTORY tools/trov_plot DESTINATION . COMPONENT windows_zip EXCLUDE_FROM_ALL

@@ -166,18 +166,40 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
 }
 #endif
 
-#if defined(TROV_EXPORT_EXE) || defined(_WIN32)
-// The command that runs this build's trov-export with args (where the build
-// says where it is), or the one TROV_EXPORT_UNDER_TEST names.
-inline std::vector<std::string> export_command(std::initializer_list<std::string> args) {
+// The command that runs one of this build's programs with args: on Windows
+// the .exe beside the tests; elsewhere the one the variable under_test names,
+// or the build's own (built; empty where the build does not say).
+inline std::vector<std::string> program_command([[maybe_unused]] const char* windows_name,
+                                                [[maybe_unused]] const char* under_test,
+                                                [[maybe_unused]] const char* built,
+                                                std::initializer_list<std::string> args) {
 #ifdef _WIN32
-  std::vector<std::string> command = {program_beside_tests("trov-export.exe")};
+  std::vector<std::string> command = {program_beside_tests(windows_name)};
 #else
-  const char* other = std::getenv("TROV_EXPORT_UNDER_TEST");
-  std::vector<std::string> command = trov_command(other != nullptr && *other != '\0' ? other : TROV_EXPORT_EXE);
+  const char* other = std::getenv(under_test);
+  std::vector<std::string> command = trov_command(other != nullptr && *other != '\0' ? other : built);
 #endif
   command.insert(command.end(), args);
   return command;
+}
+
+#if defined(TROV_EXPORT_EXE) || defined(_WIN32)
+#ifndef TROV_EXPORT_EXE
+#define TROV_EXPORT_EXE ""
+#endif
+// This build's trov-export with args, or the one TROV_EXPORT_UNDER_TEST names.
+inline std::vector<std::string> export_command(std::initializer_list<std::string> args) {
+  return program_command("trov-export.exe", "TROV_EXPORT_UNDER_TEST", TROV_EXPORT_EXE, args);
+}
+#endif
+
+#if defined(TROV_SERIES_EXE) || defined(_WIN32)
+#ifndef TROV_SERIES_EXE
+#define TROV_SERIES_EXE ""
+#endif
+// This build's trov-series with args, or the one TROV_SERIES_UNDER_TEST names.
+inline std::vector<std::string> series_command(std::initializer_list<std::string> args) {
+  return program_command("trov-series.exe", "TROV_SERIES_UNDER_TEST", TROV_SERIES_EXE, args);
 }
 #endif
 

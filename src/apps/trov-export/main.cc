@@ -8,11 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include "common/windows_api.h"
-#include <shellapi.h>
-#endif
-
+#include "command_line.h"
 #include "common/fatal.h"
 #include "common/file_handle.h"
 #include "common/version.h"
@@ -21,6 +17,8 @@
 namespace {
 
 using trov::Fatal;
+using trov::UsageError;
+using trov::kWordsCodePage;
 
 constexpr const char* kUsage =
     "usage: trov-export [-o DIR] [--histogram N]... [--cif] [--list] EXPNAM\n"
@@ -45,63 +43,12 @@ constexpr const char* kUsage =
     "Exit status: 0, 1 for a file that cannot be read or written, 2 for a\n"
     "mistake on the command line.\n";
 
-// A message as one line of text whatever the names in it hold: a control
-// character (a line feed in a file name, say) is shown as \n, \t or \xNN.
-std::string one_line(std::string_view message) {
-  static constexpr std::string_view kHex = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : message) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7F) {
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else {
-      out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-    }
-  }
-  return out;
-}
-
-// What the program prints reached its reader: a full disk or a closed pipe
-// behind standard output is a failure like any other write.
-void finish_standard_output() {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) throw Fatal("Error writing standard output");
-}
-
-// A mistake on the command line: status 2.
-struct UsageError {
-  std::string message;
-};
-
 struct Options {
   std::string output;
   std::set<int> histograms;
   std::string word;
   bool help = false, version = false, list = false, cif = false;
 };
-
-// The command line's words, and the code page of their bytes. Windows hands
-// a program its words in the ANSI code page, which cannot spell every name;
-// they are taken as UTF-16 instead, in WTF-8, so that any name works.
-#ifdef _WIN32
-constexpr trov::CodePage kWordsCodePage = trov::kUtf8CodePage;
-std::vector<std::string> command_words(int /*argc*/, char** /*argv*/) {
-  int count = 0;
-  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::string> words;
-  for (int i = 0; wide != nullptr && i < count; ++i) {
-    words.push_back(trov::path_text(std::filesystem::path(wide[i]), kWordsCodePage));
-  }
-  if (wide != nullptr) LocalFree(wide);
-  return words;
-}
-#else
-constexpr trov::CodePage kWordsCodePage = trov::kAnsiCodePage;  // bytes, as the system holds them
-std::vector<std::string> command_words(int argc, char** argv) { return {argv, argv + argc}; }
-#endif
 
 Options parse(const std::vector<std::string>& words) {
   Options options;
@@ -149,7 +96,7 @@ Options parse(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
   try {
-    const Options options = parse(command_words(argc, argv));
+    const Options options = parse(trov::command_words(argc, argv));
     if (options.help) {
       std::fputs(kUsage, stdout);
     } else if (options.version) {
@@ -162,18 +109,18 @@ int main(int argc, char** argv) {
         std::printf("%s\n", name.c_str());
       }
     }
-    finish_standard_output();
+    trov::finish_standard_output();
     return 0;
   } catch (const UsageError& error) {
-    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", one_line(error.message).c_str());
+    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", trov::one_line(error.message).c_str());
     return 2;
   } catch (const Fatal& error) {
-    std::fprintf(stderr, "trov-export: %s\n", one_line(error.what()).c_str());
+    std::fprintf(stderr, "trov-export: %s\n", trov::one_line(error.what()).c_str());
   } catch (const std::bad_alloc&) {
     std::fputs("trov-export: not enough memory; no file was changed\n", stderr);
   } catch (const std::filesystem::filesystem_error& error) {
     std::fprintf(stderr, "trov-export: Error with the folder or file %s; no file was changed\n",
-                 one_line(error.path1().string()).c_str());
+                 trov::one_line(error.path1().string()).c_str());
   } catch (const std::exception&) {
     // A library's own words would mean nothing to the user; every file is as it was.
     std::fputs("trov-export: an unexpected error ended the export; no file was changed\n", stderr);

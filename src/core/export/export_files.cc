@@ -29,7 +29,8 @@ char* write_number(char* out, T value) {
 
 char* write_text(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
 
-// A CSV field in UTF-8, quoted when it holds a comma, a quote or a line end.
+}  // namespace
+
 std::string csv_field(std::string_view bytes) {
   std::string text = utf8_text(bytes);
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -40,6 +41,13 @@ std::string csv_field(std::string_view bytes) {
   }
   return out + "\"";
 }
+
+std::string csv_number(double value) {
+  std::array<char, kMaxNumberChars> text{};
+  return {text.data(), write_number(text.data(), value)};
+}
+
+namespace {
 
 void write_line(OutputFile& file, std::string_view line) {
   char* out = file.reserve(line.size());

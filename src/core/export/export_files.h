@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/input_file.h"
@@ -65,6 +66,11 @@ struct CsvCounts {
   std::uint64_t points_rows = 0, points_bytes = 0, ticks_rows = 0, ticks_bytes = 0;
 };
 CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what);
+
+// A CSV field in UTF-8, quoted when it holds a comma, a quote or a line end;
+// a number as the CSV files write it (the shortest digits, nan, inf, -inf).
+std::string csv_field(std::string_view bytes);
+std::string csv_number(double value);
 
 // The experiment's JSON summary (docs/formats.md lists its keys), describing
 // the histograms given, with the names of their CSV files where exported.

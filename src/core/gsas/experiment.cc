@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -292,6 +293,75 @@ void read_goodness_of_fit(std::string_view record, Experiment& info) {
   }
 }
 
+// A history record's date in ISO 8601, from the forms the refinement
+// package's programs have written over the years ("May 20 15:35:24 2014",
+// "1999-03-30T09:59:39", "16:52:44 09-FEB-1998"); nothing for another form.
+std::optional<std::string> history_date(const std::vector<std::string>& list) {
+  static constexpr std::array<std::string_view, 12> kMonths = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                                "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  const auto month_of = [](std::string_view word) -> int {
+    if (word.size() != 3) return 0;
+    std::string upper(word);
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    for (std::size_t m = 0; m < kMonths.size(); ++m) {
+      if (upper == kMonths[m]) return static_cast<int>(m) + 1;
+    }
+    return 0;
+  };
+  const auto digits = [](std::string_view word, std::size_t count) {
+    return word.size() == count && std::all_of(word.begin(), word.end(), is_digit);
+  };
+  const auto is_time = [&](std::string_view word) {
+    return word.size() == 8 && digits(word.substr(0, 2), 2) && word[2] == ':' && digits(word.substr(3, 2), 2) &&
+           word[5] == ':' && digits(word.substr(6, 2), 2);
+  };
+  // Digits already checked: their value.
+  const auto value = [](std::string_view digits) {
+    int n = 0;
+    for (const char c : digits) n = n * 10 + (c - '0');
+    return n;
+  };
+  const auto iso = [](int year, int month, int day, std::string_view time) -> std::optional<std::string> {
+    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31) return std::nullopt;
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT", year, month, day);
+    return std::string(text.data()) + std::string(time);
+  };
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::string_view w = list[i];
+    // 1999-03-30T09:59:39
+    if (w.size() == 19 && digits(w.substr(0, 4), 4) && w[4] == '-' && digits(w.substr(5, 2), 2) && w[7] == '-' &&
+        digits(w.substr(8, 2), 2) && w[10] == 'T' && is_time(w.substr(11))) {
+      return iso(value(w.substr(0, 4)), value(w.substr(5, 2)), value(w.substr(8, 2)), w.substr(11));
+    }
+    // May 20 15:35:24 2014
+    if (i + 3 < list.size() && month_of(w) != 0 && (digits(list[i + 1], 1) || digits(list[i + 1], 2)) &&
+        is_time(list[i + 2]) && digits(list[i + 3], 4)) {
+      return iso(value(list[i + 3]), month_of(w), value(list[i + 1]), list[i + 2]);
+    }
+    // 16:52:44 09-FEB-1998
+    if (i + 1 < list.size() && is_time(w)) {
+      const std::string_view d = list[i + 1];
+      if (d.size() == 11 && digits(d.substr(0, 2), 2) && d[2] == '-' && month_of(d.substr(3, 3)) != 0 && d[6] == '-' &&
+          digits(d.substr(7, 4), 4)) {
+        return iso(value(d.substr(7, 4)), month_of(d.substr(3, 3)), value(d.substr(0, 2)), w);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+// "    HSTRY nn GENLES  Win32  May 20 15:35:24 2014 Sdsq= ...": a run of the
+// least-squares program. The history's numbers wrap and its records repeat,
+// so the latest date is the last run.
+void read_history(std::string_view record, Experiment& info) {
+  const std::vector<std::string> list = words(record);
+  const std::size_t program = list.empty() || list[0] == "HSTRY" ? 2 : 1;  // "HSTRY100": the number runs on
+  if (list.size() <= program || list[program] != "GENLES") return;
+  const std::optional<std::string> date = history_date({list.begin() + static_cast<std::ptrdiff_t>(program) + 1, list.end()});
+  if (date && (!info.last_refinement || *date > *info.last_refinement)) info.last_refinement = date;
+}
+
 }  // namespace
 
 Experiment read_experiment(InputFile& file, ExperimentRecords what) {
@@ -334,6 +404,8 @@ Experiment read_experiment(InputFile& file, ExperimentRecords what) {
       read_phase_fraction(record, experiment.phases);
     } else if (record.compare(0, 11, " REFN GDNFT") == 0) {
       read_goodness_of_fit(record, experiment);
+    } else if (record.compare(0, 9, "    HSTRY") == 0) {
+      read_history(record, experiment);
     }
   }
   if (what == ExperimentRecords::kAll) {

@@ -121,6 +121,7 @@ struct Experiment {
   std::optional<std::string> title;
   std::optional<double> reduced_chi2;
   std::optional<long long> variables;
+  std::optional<std::string> last_refinement;  // the latest least-squares run (HSTRY GENLES), "YYYY-MM-DDTHH:MM:SS"
   std::map<int, PhaseInfo> phases;        // by phase number: those any record names
   std::vector<HistogramInfo> histograms;  // one per entry of the type table, in order
 };

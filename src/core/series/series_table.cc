@@ -1,0 +1,429 @@
+// Reads a series of experiment files into one table, and writes it as CSV and JSON.
+#include "series/series_table.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "common/fatal.h"
+#include "common/utf8.h"
+#include "export/export_experiment.h"
+#include "export/export_files.h"
+#include "gsas/file_names.h"
+
+namespace trov {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// An experiment to read: the name to open (found by trov's three tries
+// when typed, as listed when from a folder), its EXPNAM and its folder.
+struct Source {
+  std::string path, expnam, folder;
+  bool typed = false;
+};
+
+bool ends_with_exp(std::string_view name) {
+  if (name.size() <= 4) return false;
+  std::string end(name.substr(name.size() - 4));
+  for (char& c : end) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return end == ".exp";
+}
+
+// The experiment files of a folder, in name order (a listing's own order
+// differs from one file system to the next).
+std::vector<Source> folder_sources(const fs::path& folder, const std::string& shown, CodePage code_page) {
+  std::vector<Source> found;
+  std::error_code error;
+  fs::directory_iterator it(folder, error);
+  if (error) throw Fatal("Error reading the folder " + shown);
+  for (const fs::directory_entry& entry : it) {
+    const std::string name = path_text(entry.path().filename(), code_page);
+    std::error_code type_error;
+    if (!ends_with_exp(name) || !entry.is_regular_file(type_error)) continue;
+    found.push_back({path_text(entry.path(), code_page), name.substr(0, name.size() - 4), shown, false});
+  }
+  std::sort(found.begin(), found.end(), [](const Source& a, const Source& b) { return a.path < b.path; });
+  return found;
+}
+
+std::vector<Source> sources_of(const SeriesRequest& request) {
+  std::vector<Source> sources;
+  for (const std::string& word : request.words) {
+    std::error_code error;
+    const fs::path native = native_path(word, request.code_page);
+    if (fs::is_directory(native, error)) {
+      for (Source& s : folder_sources(native, word, request.code_page)) sources.push_back(std::move(s));
+      continue;
+    }
+    const std::string_view expnam = cut_experiment_name(word);
+    const std::size_t slash = word.find_last_of("/\\");
+    sources.push_back({word, std::string(expnam.substr(expnam.find_last_of("/\\") + 1)),
+                       slash == std::string::npos ? "" : word.substr(0, slash), true});
+  }
+  if (request.sort) {
+    std::stable_sort(sources.begin(), sources.end(),
+                     [](const Source& a, const Source& b) { return natural_less(a.path, b.path); });
+  }
+  return sources;
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  return text;
+}
+
+// Opens and reads one experiment; the name of the file read goes to file.
+Experiment read_source(const Source& source, CodePage code_page, std::string& file) {
+  NameBuffer name{};
+  if (source.typed) {
+    name = file_name(cut_experiment_name(source.path), ".exp");
+  } else {
+    if (source.path.size() >= name.size()) throw Fatal("Error opening " + source.path + ": the name is too long");
+    std::copy(source.path.begin(), source.path.end(), name.begin());
+  }
+  InputFile input = open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly,
+                                              MissingName::kFoldersAsGiven);
+  input.limit_size(kMaxExperimentBytes);
+  file = name.data();
+  return read_experiment(input, ExperimentRecords::kAll);
+}
+
+// An experiment's records are 80 columns, each followed by LF, CR LF or
+// nothing (the last may lack its line end): a file of another length was
+// cut inside a record, and the records after the cut are missing.
+bool whole_records(std::uintmax_t size) {
+  return std::ranges::any_of(std::array<std::uintmax_t, 3>{80, 81, 82}, [size](std::uintmax_t line) {
+    return size % line == 0 || (size + line - 80) % line == 0;
+  });
+}
+
+SeriesRow row_of(const Experiment& experiment) {
+  SeriesRow row;
+  row.title = experiment.title;
+  row.reduced_chi2 = experiment.reduced_chi2;
+  row.variables = experiment.variables;
+  row.last_refinement = experiment.last_refinement;
+  for (const auto& [n, phase] : experiment.phases) {
+    row.phases[n] = {phase.name, phase.cell, phase.volume, phase.fractions};
+  }
+  for (const HistogramInfo& h : experiment.histograms) {
+    if (!h.type.is_powder()) continue;
+    SeriesHistogram& out = row.histograms[h.number];
+    out.weighted_r = h.weighted_r;
+    out.r = h.r;
+    if (h.sum_w_delta2 && h.observations && *h.observations > 0) {
+      out.chi2 = *h.sum_w_delta2 / static_cast<double>(*h.observations);
+    }
+  }
+  return row;
+}
+
+// The values a kept row lacks where its records stand: each one line.
+void check_row(const SeriesRow& row, const std::string& file, std::vector<std::string>& problems) {
+  for (const auto& [n, phase] : row.phases) {
+    const auto read = std::count_if(phase.cell.begin(), phase.cell.end(), [](const Measured& m) { return m.value.has_value(); });
+    if (read > 0 && read < 6) {
+      problems.push_back(file + ": phase " + std::to_string(n) + "'s cell could not be read in full; its row is kept");
+    }
+  }
+  for (const auto& [h, histogram] : row.histograms) {
+    if (histogram.weighted_r.has_value() != histogram.r.has_value()) {
+      problems.push_back(file + ": histogram " + std::to_string(h) +
+                         "'s statistics (RPOWD) could not be read in full; its row is kept");
+    }
+  }
+}
+
+// The series variable: the pattern's first match in the title, else in a
+// powder histogram's name.
+struct XValue {
+  std::optional<double> value;
+  std::optional<std::string> unit;
+};
+std::optional<XValue> x_of(const std::regex& pattern, const Experiment& experiment) {
+  std::vector<std::string> texts;
+  if (experiment.title) texts.push_back(utf8_text(*experiment.title));
+  for (const HistogramInfo& h : experiment.histograms) {
+    if (h.type.is_powder() && h.name) texts.push_back(utf8_text(*h.name));
+  }
+  for (const std::string& text : texts) {
+    std::smatch match;
+    if (!std::regex_search(text, match, pattern) || match.size() < 2 || !match[1].matched) continue;
+    const std::string digits = match[1].str();
+    char* end = nullptr;
+    const double value = std::strtod(digits.c_str(), &end);
+    if (digits.empty() || end != digits.c_str() + digits.size()) continue;
+    XValue x{value, std::nullopt};
+    if (match.size() > 2 && match[2].matched && match[2].length() > 0) x.unit = match[2].str();
+    return x;
+  }
+  return std::nullopt;
+}
+
+// Rows whose EXPNAM another row has too (in any case) show their folder.
+void tell_apart(std::vector<SeriesRow>& rows, const std::vector<std::string>& expnams,
+                const std::vector<std::string>& folders) {
+  std::map<std::string, int> count;
+  for (const std::string& name : expnams) ++count[upper(name)];
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    rows[i].experiment = expnams[i];
+    if (count[upper(expnams[i])] > 1 && !folders[i].empty()) rows[i].experiment = folders[i] + "/" + expnams[i];
+  }
+}
+
+}  // namespace
+
+bool natural_less(const std::string& a, const std::string& b) {
+  const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (is_digit(a[i]) && is_digit(b[j])) {
+      // Compare the runs as numbers: leading zeros aside, the longer run is larger.
+      std::size_t i_end = i;
+      std::size_t j_end = j;
+      while (i_end < a.size() && is_digit(a[i_end])) ++i_end;
+      while (j_end < b.size() && is_digit(b[j_end])) ++j_end;
+      std::size_t i_first = i;
+      std::size_t j_first = j;
+      while (i_first + 1 < i_end && a[i_first] == '0') ++i_first;
+      while (j_first + 1 < j_end && b[j_first] == '0') ++j_first;
+      const std::string_view x(a.data() + i_first, i_end - i_first);
+      const std::string_view y(b.data() + j_first, j_end - j_first);
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      i = i_end;
+      j = j_end;
+    } else {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i;
+      ++j;
+    }
+  }
+  if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+  return a < b;  // equal in natural order ("x01", "x1"): by their bytes
+}
+
+SeriesTable read_series(const SeriesRequest& request) {
+  SeriesTable table;
+  std::optional<std::regex> pattern;
+  if (!request.x_pattern.empty()) {
+    try {
+      pattern.emplace(request.x_pattern, std::regex::ECMAScript);
+    } catch (const std::regex_error&) {
+      throw Fatal("'" + request.x_pattern + "' is not a regular expression");
+    }
+  }
+  table.x_name = !request.x_name.empty() ? request.x_name : pattern ? "x" : "step";
+  std::vector<std::string> expnams;
+  std::vector<std::string> folders;
+  int step = 0;
+  for (const Source& source : sources_of(request)) {
+    ++step;
+    std::string file = source.path;
+    Experiment experiment;
+    try {
+      experiment = read_source(source, request.code_page, file);
+    } catch (const Fatal& error) {
+      table.problems.push_back(std::string(error.what()) + "; left out of the series");
+      continue;
+    }
+    if (experiment.types.count == 0 && experiment.phases.empty() && !experiment.title) {
+      table.problems.push_back(file + ": not an experiment file (no record of one); left out of the series");
+      continue;
+    }
+    SeriesRow row = row_of(experiment);
+    row.file = file;
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(native_path(file, request.code_page), error);
+    if (!error && !whole_records(size)) {
+      table.problems.push_back(file + ": cut inside a record (its length is not a whole number of records); "
+                               "the values of the records after the cut are missing");
+    }
+    check_row(row, file, table.problems);
+    if (!pattern) {
+      row.x = step;
+    } else if (const std::optional<XValue> x = x_of(*pattern, experiment)) {
+      if (table.x_unit && x->unit && *x->unit != *table.x_unit) {
+        table.problems.push_back(file + ": " + table.x_name + " in " + *x->unit + ", not " + *table.x_unit +
+                                 " as in the rows before; its " + table.x_name + " is left empty");
+      } else {
+        row.x = x->value;
+        if (!table.x_unit) table.x_unit = x->unit;
+      }
+    } else {
+      table.problems.push_back(file + ": the pattern matches neither its title nor a histogram's name; its " +
+                               table.x_name + " is left empty");
+    }
+    expnams.push_back(source.expnam);
+    folders.push_back(source.folder);
+    table.rows.push_back(std::move(row));
+  }
+  tell_apart(table.rows, expnams, folders);
+  return table;
+}
+
+namespace {
+
+constexpr std::array<const char*, 6> kCellNames = {"a", "b", "c", "alpha", "beta", "gamma"};
+constexpr std::array<const char*, 6> kCellUnits = {"A", "A", "A", "deg", "deg", "deg"};
+
+// The columns every row has, whether or not it holds a value there: the
+// union of the phases, their fractions' histograms and the powder histograms.
+struct Columns {
+  std::map<int, std::optional<std::string>> phases;  // the name the first row that names it gives
+  std::map<int, std::set<int>> fractions;            // by phase: the histograms
+  std::set<int> histograms;
+};
+
+Columns columns_of(const SeriesTable& table) {
+  Columns columns;
+  for (const SeriesRow& row : table.rows) {
+    for (const auto& [n, phase] : row.phases) {
+      std::optional<std::string>& name = columns.phases[n];
+      if (!name && phase.name) name = phase.name;
+      for (const auto& [h, fraction] : phase.fractions) columns.fractions[n].insert(h);
+    }
+    for (const auto& [h, histogram] : row.histograms) columns.histograms.insert(h);
+  }
+  return columns;
+}
+
+void add_number(std::string& line, const std::optional<double>& value) {
+  line += ',';
+  if (value) line += csv_number(*value);
+}
+
+}  // namespace
+
+std::string series_csv(const SeriesTable& table) {
+  const Columns columns = columns_of(table);
+  std::vector<std::string> header = {"experiment", "title",
+                                     table.x_name + (table.x_unit ? " (" + *table.x_unit + ")" : "")};
+  for (const auto& [n, name] : columns.phases) {
+    const std::string phase = "phase " + std::to_string(n) + (name ? " " + *name : "") + ": ";
+    for (std::size_t i = 0; i < kCellNames.size(); ++i) {
+      header.push_back(phase + kCellNames[i] + " (" + kCellUnits[i] + ")");
+      header.push_back(phase + kCellNames[i] + " su (" + kCellUnits[i] + ")");
+    }
+    header.push_back(phase + "V (A^3)");
+    header.push_back(phase + "V su (A^3)");
+    if (columns.fractions.contains(n)) {
+      for (const int h : columns.fractions.at(n)) header.push_back(phase + "fraction in histogram " + std::to_string(h));
+    }
+  }
+  for (const int h : columns.histograms) {
+    for (const char* statistic : {"wRp", "Rp", "chi2"}) {
+      header.push_back("histogram " + std::to_string(h) + ": " + statistic);
+    }
+  }
+  for (const char* name : {"reduced chi2", "variables", "last refinement"}) header.emplace_back(name);
+  std::string out;
+  for (std::size_t i = 0; i < header.size(); ++i) out += (i == 0 ? "" : ",") + csv_field(header[i]);
+  out += '\n';
+
+  for (const SeriesRow& row : table.rows) {
+    std::string line = csv_field(row.experiment);
+    line += ',';
+    if (row.title) line += csv_field(*row.title);
+    add_number(line, row.x);
+    for (const auto& [n, name] : columns.phases) {
+      static const SeriesPhase kNone;  // a phase this experiment lacks: every cell empty
+      const auto found = row.phases.find(n);
+      const SeriesPhase& phase = found == row.phases.end() ? kNone : found->second;
+      for (std::size_t i = 0; i < kCellNames.size(); ++i) {
+        add_number(line, phase.cell[i].value);
+        add_number(line, phase.cell[i].su);
+      }
+      add_number(line, phase.volume.value);
+      add_number(line, phase.volume.su);
+      if (columns.fractions.contains(n)) {
+        for (const int h : columns.fractions.at(n)) {
+          const auto fraction = phase.fractions.find(h);
+          add_number(line, fraction != phase.fractions.end() ? std::optional<double>(fraction->second) : std::nullopt);
+        }
+      }
+    }
+    for (const int h : columns.histograms) {
+      const auto found = row.histograms.find(h);
+      const bool has = found != row.histograms.end();
+      add_number(line, has ? found->second.weighted_r : std::nullopt);
+      add_number(line, has ? found->second.r : std::nullopt);
+      add_number(line, has ? found->second.chi2 : std::nullopt);
+    }
+    add_number(line, row.reduced_chi2);
+    line += ',';
+    if (row.variables) line += std::to_string(*row.variables);
+    line += ',';
+    if (row.last_refinement) line += *row.last_refinement;
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+std::string series_json(const SeriesTable& table) {
+  using Json = nlohmann::ordered_json;
+  const auto measured = [](Json& object, const char* key, const Measured& m) {
+    if (m.value) object[key] = *m.value;
+    if (m.su) object[std::string(key) + "_su"] = *m.su;
+  };
+  Json root = Json::object();
+  Json x = Json::object();
+  x["name"] = utf8_text(table.x_name);
+  if (table.x_unit) x["unit"] = utf8_text(*table.x_unit);
+  root["x"] = std::move(x);
+  Json rows = Json::array();
+  for (const SeriesRow& row : table.rows) {
+    Json item = Json::object();
+    item["experiment"] = utf8_text(row.experiment);
+    item["file"] = utf8_text(row.file);
+    if (row.title) item["title"] = utf8_text(*row.title);
+    if (row.x) item["x"] = *row.x;
+    Json phases = Json::object();
+    for (const auto& [n, phase] : row.phases) {
+      Json p = Json::object();
+      if (phase.name) p["name"] = utf8_text(*phase.name);
+      Json cell = Json::object();
+      for (std::size_t i = 0; i < kCellNames.size(); ++i) measured(cell, kCellNames[i], phase.cell[i]);
+      if (!cell.empty()) p["cell"] = std::move(cell);
+      measured(p, "volume", phase.volume);
+      if (!phase.fractions.empty()) {
+        Json fractions = Json::object();
+        for (const auto& [h, fraction] : phase.fractions) fractions[std::to_string(h)] = fraction;
+        p["fractions"] = std::move(fractions);
+      }
+      phases[std::to_string(n)] = std::move(p);
+    }
+    item["phases"] = std::move(phases);
+    Json histograms = Json::object();
+    for (const auto& [h, histogram] : row.histograms) {
+      Json s = Json::object();
+      if (histogram.weighted_r) s["wRp"] = *histogram.weighted_r;
+      if (histogram.r) s["Rp"] = *histogram.r;
+      if (histogram.chi2) s["chi2"] = *histogram.chi2;
+      histograms[std::to_string(h)] = std::move(s);
+    }
+    item["histograms"] = std::move(histograms);
+    if (row.reduced_chi2) item["reduced_chi2"] = *row.reduced_chi2;
+    if (row.variables) item["variables"] = *row.variables;
+    if (row.last_refinement) item["last_refinement"] = *row.last_refinement;
+    rows.push_back(std::move(item));
+  }
+  root["experiments"] = std::move(rows);
+  Json problems = Json::array();
+  for (const std::string& problem : table.problems) problems.push_back(utf8_text(problem));
+  root["problems"] = std::move(problems);
+  return root.dump(2) + "\n";
+}
+
+}  // namespace trov
