@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,46 @@ void BM_WholeProgramCat(benchmark::State& state) {
                     "cat bench.a01 bench.b01 bench.a02 bench.b02 bench.a03 bench.b03 bench.a04 bench.b04 > copy"});
 }
 
+// A series of refinements: count copies of a published experiment (27 KB,
+// two phases, three histograms) in a folder, each with its own step in the
+// title, through the whole trov-series program.
+const fs::path& series_folder(int count) {
+  static std::map<int, fs::path> folders;
+  if (!folders.contains(count)) {
+    const fs::path dir = fs::temp_directory_path() / ("trov-bench-series-" + std::to_string(count));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "runs");
+    const std::string experiment = trov::fixtures::read_file(TROV_SERIES_EXPERIMENT);
+    for (int i = 1; i <= count; ++i) {
+      std::string bytes = experiment;
+      const std::string title = trov::writer::record("      DESCR   step at " + std::to_string(300 + i) + " K");
+      bytes.replace(bytes.find("      DESCR"), 80, title.substr(0, 80));
+      trov::fixtures::write_file((dir / "runs" / ("RUN" + std::to_string(i) + ".EXP")).string(), bytes);
+    }
+    folders[count] = dir;
+  }
+  return folders[count];
+}
+
+void BM_Series(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  const fs::path& dir = series_folder(count);
+  const std::string rss_file = (dir / "peak_rss.txt").string();
+  long peak = 0;
+  for (auto _ : state) {
+    const std::vector<std::string> args = {PEAK_RSS_EXE, rss_file, TROV_SERIES_EXE, "--sort", "--x", "(\\d+) ?(K)", "runs"};
+    const auto run = trov::testing::run_trov_in(dir.string(), std::nullopt, (dir / "in.txt").string(), "/dev/null", args);
+    if (run.status != 0) {
+      std::fprintf(stderr, "trov-series failed\n");
+      std::abort();
+    }
+    peak = std::max(peak, std::stol(trov::fixtures::read_file(rss_file)));
+  }
+  state.counters["experiments/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * count,
+                                                       benchmark::Counter::kIsRate);
+  state.counters["peak_rss_kB"] = static_cast<double>(peak);
+}
+
 // One histogram of a million points, as most experiments have: its CSV
 // export and its powder CIF, each from a profile in memory to /dev/null.
 constexpr int kLargeHistogramPoints = 1000000;
@@ -212,6 +253,7 @@ void BM_LargeHistogramCif(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_LargeHistogramCsv)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Series)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LargeHistogramCif)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlotLine);
 BENCHMARK(BM_PlotLineSnprintf);
