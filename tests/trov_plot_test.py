@@ -422,5 +422,76 @@ class Layouts(unittest.TestCase):
                 self.assertEqual(self.faults_of(words), [])
 
 
+class SeriesFigures(unittest.TestCase):
+    """trov-plot --series on a heating series that trov-series tabulates:
+    published experiments with their cells, fractions and titles changed."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = os.path.join(SCRATCH, "series")
+        shutil.rmtree(cls.folder, ignore_errors=True)
+        os.makedirs(os.path.join(cls.folder, "heat"))
+        with open(os.path.join(os.environ["TROV_TEST_DATA"], "exp", "NAC-2015A.EXP"), "rb") as f:
+            published = f.read().decode("latin-1")
+
+        def replaced(text, key, record):
+            at = text.index("\n" + key) + 1
+            return text[:at] + record.ljust(80)[:80] + text[at + 80:]
+
+        for step, kelvin in enumerate(range(300, 650, 50)):
+            a, a2 = 10.251218 * (1 + 1.2e-5 * (kelvin - 300)), 5.464617 * (1 + 1.9e-5 * (kelvin - 300))
+            text = replaced(published, "      DESCR", "      DESCR   NAC heated to %d K" % kelvin)
+            text = replaced(text, "CRS1  ABC   ", "CRS1  ABC   %10.6f%10.6f%10.6f    Y    0" % (a, a, a))
+            text = replaced(text, "CRS1  ABCSIG", "CRS1  ABCSIG%10.6f%10.6f%10.6f" % ((2e-6 * (1 + step),) * 3))
+            text = replaced(text, "CRS2  ABC   ", "CRS2  ABC   %10.6f%10.6f%10.6f    Y    0" % (a2, a2, a2))
+            text = replaced(text, "CRS2  CELVOL", "CRS2  CELVOL   %12.3f   %12.3f" % (a2 ** 3, 0.002 * (1 + step)))
+            text = replaced(text, "HAP2 1PHSFR", "HAP2 1PHSFR  %10.4f        N    0" % (579.47 * (1 - 0.1 * step)))
+            with open(os.path.join(cls.folder, "heat", "NAC_%dK.EXP" % kelvin), "wb") as f:
+                f.write(text.encode("latin-1"))
+        run = subprocess.run([os.environ["TROV_SERIES"], "--sort", "--x", r"(\d+) ?(K)", "--x-name", "T", "heat"],
+                             cwd=cls.folder, capture_output=True, text=True)
+        assert run.returncode == 0, run.stderr
+
+    def plot(self, *args):
+        return subprocess.run([sys.executable, TOOL, *args], cwd=self.folder, capture_output=True, text=True)
+
+    def test_each_refined_quantity_has_its_panel_against_the_series_variable(self):
+        run = self.plot("--series", "series.csv", "-o", "s.svg")
+        self.assertEqual((run.returncode, run.stdout), (0, "s.svg\n"), run.stderr)
+        texts = svg_texts(os.path.join(self.folder, "s.svg"))
+        for expected in ("T (K)", "NAC", "CaF2", "a (Å)", "V (Å³)", "fraction, hist. 1", "wRp (%)", "hist. 3"):
+            self.assertTrue(any(expected in t for t in texts), expected)
+        # What was not refined has no panel: NAC's volume and b, c (cubic), the fixed fractions.
+        self.assertEqual(sum("V (Å³)" in t for t in texts), 1)
+        self.assertFalse(any("b (Å)" in t or "fraction, hist. 2" in t for t in texts))
+        self.assertAlmostEqual(svg_size_pt(os.path.join(self.folder, "s.svg"))[0], 85 / 25.4 * 72, delta=0.5)
+        run = self.plot("--series", "series.csv", "--width", "double")
+        self.assertEqual((run.returncode, run.stdout), (0, "series.png\n"), run.stderr)
+        self.assertEqual(png_size(os.path.join(self.folder, "series.png"))[0], int(174 / 25.4 * 600))
+
+    def test_the_series_figure_lays_out_cleanly(self):
+        sys.path.insert(0, os.path.dirname(os.path.realpath(TOOL)))
+        from trov_plot.cli import use_matplotlib
+        from trov_plot.series import draw_series, load_series
+        plt = use_matplotlib()
+        series = load_series(os.path.join(self.folder, "series.csv"))
+        for width in (60, 85, 174):
+            with self.subTest(width=width):
+                figure = draw_series(series, plt, width)
+                self.assertEqual(layout_faults(figure), [])
+                plt.close(figure)
+
+    def test_a_file_that_is_no_series_is_named_in_one_line(self):
+        with open(os.path.join(self.folder, "bad.json"), "w", encoding="utf-8") as f:
+            f.write('{"experiments": 3}')
+        for words, message in ((["--series", "bad.csv"], "bad.json is not shaped as trov-series writes its JSON"),
+                               (["--series", "missing.csv"], "missing.json"),
+                               (["--series", "series.csv", "SAMPLE"], "no EXPNAM or HH with it")):
+            run = self.plot(*words)
+            self.assertNotEqual(run.returncode, 0)
+            self.assertIn(message, run.stderr)
+            self.assertEqual(run.stderr.count("\n"), 1, run.stderr)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -111,11 +111,16 @@ def parse_arguments(argv):
     scale = parser.add_mutually_exclusive_group()
     scale.add_argument("--sqrt", action="store_true", help="square-root intensity axis")
     scale.add_argument("--log", action="store_true", help="logarithmic intensity axis (linear near zero)")
+    parser.add_argument("--series", metavar="TABLE",
+                        help="instead of an experiment, trov-series' table (series.csv, read from its series.json): "
+                             "cells, fractions and wRp against the series variable")
     parser.add_argument("--debug", action="store_true", help="on an unexpected error, the whole traceback (for a bug report)")
     options = parser.parse_args(argv)
     # A difference curve cannot be offset below a logarithmic axis: it gets a panel.
     options.diff_panel = options.diff_panel or options.log
-    if options.expnam is None:
+    if options.series is not None and (options.expnam is not None or options.histograms):
+        parser.error("--series draws the table alone: no EXPNAM or HH with it")
+    if options.expnam is None and options.series is None:
         parser.error("EXPNAM is missing")
     try:
         options.width_mm = WIDTHS_MM.get(options.width) or float(options.width)
@@ -224,8 +229,29 @@ def use_matplotlib():
     return plt
 
 
+def run_series(options):
+    """trov-plot --series: the series' figure, named after the table unless -o names it."""
+    from .series import draw_series, load_series
+    series = load_series(options.series)
+    plt = use_matplotlib()
+    name = options.output or os.path.splitext(options.series)[0] + ".png"
+    kind = os.path.splitext(name)[1].lower()[1:]
+    figure = draw_series(series, plt, options.width_mm, options.height_mm, options.title)
+    if kind == "png":
+        check_png_size(figure, options.dpi)
+        figure.savefig(name, dpi=options.dpi)
+    else:
+        figure.savefig(name, metadata={"CreationDate": None} if kind == "pdf" else {"Date": None})
+    plt.close(figure)
+    print(name)
+    sys.stdout.flush()
+
+
 def run(argv):
     options = parse_arguments(argv)
+    if options.series is not None:
+        run_series(options)
+        return
     summary, expnam, groups, failures = prepare(options)
 
     import warnings
