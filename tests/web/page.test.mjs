@@ -1,11 +1,12 @@
 // trov.html as a user meets it, in headless Chromium: files picked, every download's bytes, the error cases, no request leaving the page.
 //
-// Run by CI as: TROV_PAGE=build-web/trov.html TROV_GOLDEN_DIR=DIR TROV_SCREENSHOTS=DIR node --test tests/web/
+// Run by CI as: TROV_PAGE=build-web/trov.html TROV_SERIES=build/trov-series TROV_GOLDEN_DIR=DIR TROV_SCREENSHOTS=DIR node --test tests/web/
 // TROV_GOLDEN_DIR holds the golden experiments' folders (the golden test
 // keeps them with TROV_GOLDEN_KEEP=DIR); the downloads must have the digests
 // of tests/golden_digests.inc, those of every native build.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { createRequire } from 'node:module';
 import fs from 'node:fs';
@@ -552,6 +553,50 @@ test('a million points never freeze the page: the run, the views, the zip and ea
   await page.waitForTimeout(500);
   const tasks = await page.evaluate(() => globalThis.long_tasks);
   assert.ok(Math.max(0, ...tasks) < FREEZE_MS, `tasks of the page's thread: ${tasks.join(', ')} ms`);
+  assert.deepEqual(page.errors, []);
+  await page.context().close();
+  fs.rmSync(folder, { recursive: true });
+});
+
+test('several experiments give the series table: on the page, and as series.csv of trov-series\'s bytes', { skip }, async () => {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'trov-series-'));
+  // NAC-2015A heated: its title, cell and a phase fraction changed each step.
+  const published = fs.readFileSync(new URL('../data/exp/NAC-2015A.EXP', import.meta.url), 'latin1');
+  const replaced = (text, key, record) => {
+    const at = text.indexOf(`\n${key}`) + 1;
+    return text.slice(0, at) + record.padEnd(80).slice(0, 80) + text.slice(at + 80);
+  };
+  const names = [];
+  for (const [step, kelvin] of [[0, 300], [1, 350], [2, 1000], [3, 400]]) {
+    const a = (10.251218 * (1 + 1.2e-5 * (kelvin - 300))).toFixed(6).padStart(10);
+    let text = replaced(published, '      DESCR', `      DESCR   NAC, heated to ${kelvin} K`);
+    text = replaced(text, 'CRS1  ABC   ', `CRS1  ABC   ${a}${a}${a}    Y    0`);
+    text = replaced(text, 'HAP2 1PHSFR', `HAP2 1PHSFR  ${(579.47 - 50 * step).toFixed(4).padStart(10)}        N    0`);
+    names.push(`NAC_${kelvin}K.EXP`);
+    fs.writeFileSync(path.join(folder, names.at(-1)), Buffer.from(text, 'latin1'));
+  }
+  fs.writeFileSync(path.join(folder, 'NOTES.EXP'), 'not an experiment\n');
+  names.push('NOTES.EXP');
+  const page = await open();
+  assert.equal((await pick(page, names.map((n) => path.join(folder, n)))).state, 'choose');
+  await page.fill('input[aria-label="Name of the series variable"]', 'T');
+  await page.click('button.series');
+  const status = await finished(page);
+  // The file that is no experiment is left out, and said.
+  assert.equal(status.state, 'error');
+  assert.match(status.text, /NOTES\.EXP: not an experiment file/);
+  const csv = await download(page, 'series.csv');
+  // trov-series on the same files, named as the page names them, in the same order.
+  const native = spawnSync(path.resolve(process.env.TROV_SERIES), ['--sort', '--x', '(\\d+(?:\\.\\d+)?) ?(K|°C|h|min|GPa)', '--x-name', 'T',
+                                                     ...[...names].sort().map((n) => n.replace(/\.EXP$/, ''))], { cwd: folder });
+  assert.equal(native.status, 1, String(native.stderr));
+  assert.ok(csv.equals(fs.readFileSync(path.join(folder, 'series.csv'))));
+  // The table shows the rows in natural order, the title quoted in the CSV shown whole.
+  const cells = await page.$$eval('table.series tbody tr', (rows) => rows.map((r) => [...r.cells].slice(0, 3).map((c) => c.textContent)));
+  assert.deepEqual(cells, [['NAC_300K', 'NAC, heated to 300 K', '300'], ['NAC_350K', 'NAC, heated to 350 K', '350'],
+                           ['NAC_400K', 'NAC, heated to 400 K', '400'], ['NAC_1000K', 'NAC, heated to 1000 K', '1000']]);
+  assert.deepEqual(await page.$$eval('table.series thead th', (h) => h.slice(0, 3).map((c) => c.textContent)), ['experiment', 'title', 'T (K)']);
+  if (screenshots) await page.screenshot({ path: path.join(screenshots, 'series.png'), fullPage: true });
   assert.deepEqual(page.errors, []);
   await page.context().close();
   fs.rmSync(folder, { recursive: true });

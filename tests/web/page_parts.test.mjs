@@ -3,6 +3,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
 import { group_experiments, name_problem, stored_name } from '../../src/apps/web/page/experiment_files.js';
+import { csv_rows } from '../../src/apps/web/page/csv.js';
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks, visible_window } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
@@ -89,6 +90,16 @@ with zipfile.ZipFile(sys.argv[1]) as z:
   } finally {
     fs.rmSync(folder, { recursive: true, force: true });
   }
+});
+
+test('CSV rows read back as written: quoted fields with commas, quotes and line ends, empty fields', () => {
+  const cases = [
+    ['a,b\n1,2\n', [['a', 'b'], ['1', '2']]],
+    ['x,,\n', [['x', '', '']]],
+    ['"a, b","say ""hi""","two\nlines"\n', [['a, b', 'say "hi"', 'two\nlines']]],
+    ['', []],
+  ];
+  for (const [text, rows] of cases) assert.deepEqual(csv_rows(text), rows, JSON.stringify(text));
 });
 
 test('axis ticks are round numbers inside the range', () => {

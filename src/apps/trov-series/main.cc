@@ -10,7 +10,6 @@
 
 #include "command_line.h"
 #include "common/fatal.h"
-#include "common/output_set.h"
 #include "common/version.h"
 #include "series/series_table.h"
 
@@ -96,14 +95,6 @@ Options parse(const std::vector<std::string>& words) {
   return options;
 }
 
-// NAME.csv's JSON is NAME.json; another name gets .json added.
-std::string json_name(const std::string& csv) {
-  const std::size_t slash = csv.find_last_of("/\\");
-  const std::size_t dot = csv.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) return csv.substr(0, dot) + ".json";
-  return csv + ".json";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,11 +114,7 @@ int main(int argc, char** argv) {
     for (const std::string& problem : table.problems) {
       std::fprintf(stderr, "trov-series: %s\n", trov::one_line(problem).c_str());
     }
-    trov::OutputSet outputs(options.request.code_page);
-    outputs.create(options.output).write(trov::series_csv(table));
-    const std::string json = json_name(options.output);
-    outputs.create(json).write(trov::series_json(table));
-    outputs.commit();
+    const std::string json = trov::write_series(table, options.output, options.request.code_page);
     std::printf("%s\n%s\n", options.output.c_str(), json.c_str());
     trov::finish_standard_output();
     return table.problems.empty() ? 0 : 1;

@@ -23,6 +23,7 @@
 #include "export/export_files.h"
 #include "gsas/file_names.h"
 #include "plot_files/convert_experiment.h"
+#include "series/series_table.h"
 
 namespace {
 
@@ -203,6 +204,26 @@ EMSCRIPTEN_KEEPALIVE int trov_web_summary(const char* expnam) {
       if (h.type.is_powder()) described.push_back({&h, "", "", {}});
     }
     return trov::experiment_json(info, described);
+  });
+}
+
+// trov-series on the experiments named in words (one a line, as the page
+// stored them), in natural order when sort is 1, x from pattern (empty: the
+// step) named x_name: series.csv and series.json in the working folder, the
+// JSON (its problems included) also in trov_web_text().
+EMSCRIPTEN_KEEPALIVE int trov_web_series(const char* words, int sort, const char* pattern, const char* x_name) {
+  return reported([&] {
+    trov::SeriesRequest request;
+    std::istringstream lines(words);
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty()) request.words.push_back(line);
+    }
+    request.sort = sort != 0;
+    request.x_pattern = pattern;
+    request.x_name = x_name;
+    const trov::SeriesTable table = trov::read_series(request);
+    trov::write_series(table, "series.csv", trov::kAnsiCodePage);
+    return trov::series_json(table);
   });
 }
 

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/fatal.h"
+#include "common/output_set.h"
 #include "common/utf8.h"
 #include "export/export_experiment.h"
 #include "export/export_files.h"
@@ -101,7 +102,9 @@ Experiment read_source(const Source& source, CodePage code_page, std::string& fi
 // nothing (the last may lack its line end): a file of another length was
 // cut inside a record, and the records after the cut are missing.
 bool whole_records(std::uintmax_t size) {
-  return std::ranges::any_of(std::array<std::uintmax_t, 3>{80, 81, 82}, [size](std::uintmax_t line) {
+  // (libc++ 13, the WebAssembly build's, has no std::ranges algorithms.)
+  static constexpr std::array<std::uintmax_t, 3> kLines = {80, 81, 82};
+  return std::any_of(kLines.begin(), kLines.end(), [size](std::uintmax_t line) {
     return size % line == 0 || (size + line - 80) % line == 0;
   });
 }
@@ -424,6 +427,22 @@ std::string series_json(const SeriesTable& table) {
   for (const std::string& problem : table.problems) problems.push_back(utf8_text(problem));
   root["problems"] = std::move(problems);
   return root.dump(2) + "\n";
+}
+
+std::string series_json_name(const std::string& csv_path) {
+  const std::size_t slash = csv_path.find_last_of("/\\");
+  const std::size_t dot = csv_path.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) return csv_path.substr(0, dot) + ".json";
+  return csv_path + ".json";
+}
+
+std::string write_series(const SeriesTable& table, const std::string& csv_path, CodePage code_page) {
+  OutputSet outputs(code_page);
+  outputs.create(csv_path).write(series_csv(table));
+  const std::string json = series_json_name(csv_path);
+  outputs.create(json).write(series_json(table));
+  outputs.commit();
+  return json;
 }
 
 }  // namespace trov

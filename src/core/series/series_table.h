@@ -67,6 +67,12 @@ SeriesTable read_series(const SeriesRequest& request);
 std::string series_csv(const SeriesTable& table);
 std::string series_json(const SeriesTable& table);
 
+// Writes the table's CSV to csv_path and its JSON beside it (series_json_name),
+// both or neither (Fatal naming the file that failed); returns the JSON's name.
+std::string write_series(const SeriesTable& table, const std::string& csv_path, CodePage code_page);
+// The JSON beside a CSV: NAME.csv's is NAME.json; a name without an extension gets .json added.
+std::string series_json_name(const std::string& csv_path);
+
 // a < b in natural order: runs of digits compare as numbers, the rest byte by byte.
 bool natural_less(const std::string& a, const std::string& b);
 

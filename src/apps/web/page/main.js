@@ -12,6 +12,7 @@ import { figure_steps } from './figure.js';
 import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
 import { canvas_painter, svg_painter } from './painters.js';
+import { csv_rows } from './csv.js';
 import { on_windows, type_of } from './downloads.js';
 import { TOO_LARGE } from './trov_run.js';
 
@@ -435,6 +436,69 @@ async function run(group) {
   worker.postMessage({ type: 'run', group, crlf: line_ends.value === 'crlf' });
 }
 
+// The series table: its CSV as a table on the page, and the two files.
+function show_series({ csv_text, csv, json, problems }, count) {
+  const [header, ...rows] = csv_rows(csv_text);
+  const table = element('table', { class: 'series' },
+    element('thead', {}, element('tr', {}, ...header.map((name) => element('th', { scope: 'col' }, name)))),
+    element('tbody', {}, ...rows.map((row) => element('tr', {}, ...row.map((value, i) =>
+      (i === 0 ? element('th', { scope: 'row' }, value) : element('td', {}, value)))))));
+  const links = element('p', { class: 'downloads' }, file_link('series.csv', csv), file_link('series.json', json));
+  for (const link of links.querySelectorAll('a')) link.dataset.made = '';
+  const said = problems.length === 0 ? [] : [element('ul', { class: 'problems' }, ...problems.map((p) => element('li', {}, p)))];
+  results.replaceChildren(element('section', { class: 'series', 'aria-label': 'Series table' },
+    element('h2', {}, `A series of ${count} experiments: ${rows.length} row${rows.length === 1 ? '' : 's'}`),
+    links, ...said, element('div', { class: 'table' }, table)));
+  set_status(problems.length === 0 ? 'done' : 'error', problems.length === 0
+    ? `The series table of ${rows.length} experiments: series.csv and series.json`
+    : `${problems.length} problem${problems.length === 1 ? '' : 's'} in the series: ${problems[0]}`);
+}
+
+// trov-series on the experiments of a drop, in a worker as a run is.
+function run_series(groups, options) {
+  const mine = ++runs;
+  stop_worker();
+  for (const button of choice.querySelectorAll('button[aria-pressed]')) button.setAttribute('aria-pressed', 'false');
+  clear();
+  set_status('working', `A series of ${groups.length} experiments…`);
+  worker = ready_worker;
+  ready_worker = new Worker(worker_url);
+  cancel.hidden = false;
+  worker.onerror = (event) => {
+    event.preventDefault();
+    if (mine === runs) set_status('error', TOO_LARGE);
+  };
+  worker.onmessage = ({ data: message }) => {
+    if (mine !== runs) return;
+    if (message.type === 'progress') {
+      set_status('working', message.text);
+    } else if (message.type === 'series') {
+      cancel.hidden = true;
+      show_series(message, groups.length);
+    } else if (message.type === 'error') {
+      cancel.hidden = true;
+      set_status('error', message.message);
+    }
+  };
+  worker.postMessage({ type: 'series', entries: groups.map((g) => g.experiment), ...options });
+}
+
+// What a series takes its x from: the issue's pattern for temperatures,
+// times and pressures, editable; the rows in natural order of the names.
+const SERIES_PATTERN = '(\\d+(?:\\.\\d+)?) ?(K|°C|h|min|GPa)';
+
+function series_controls(groups) {
+  const pattern = element('input', { type: 'text', value: SERIES_PATTERN, size: '28', 'aria-label': 'Series variable: a regular expression' });
+  const x_name = element('input', { type: 'text', value: 'x', size: '6', 'aria-label': 'Name of the series variable' });
+  const sort = element('input', { type: 'checkbox', checked: '', 'aria-label': 'Rows in natural order of the names' });
+  const start = element('button', { type: 'button', class: 'series' }, `Series table of all ${groups.length}`);
+  start.addEventListener('click', () => run_series(groups, { pattern: pattern.value, x_name: x_name.value, sort: sort.checked }));
+  return element('div', { class: 'series-controls' }, start,
+    element('label', {}, ' x from titles and histogram names: ', pattern),
+    element('label', {}, ' named ', x_name),
+    element('label', {}, sort, ' natural order'));
+}
+
 // Dropped or picked files: [{path, file}]. One experiment runs at once; several are offered for choice.
 function take(entries) {
   const groups = group_experiments(entries);
@@ -455,13 +519,13 @@ function take(entries) {
     return;
   }
   clear();
-  set_status('choose', `${groups.length} experiments were dropped: choose one.`);
+  set_status('choose', `${groups.length} experiments were dropped: choose one, or make their series table.`);
   choice.replaceChildren(...groups.map((group) => {
     const button = element('button', { type: 'button', onclick: () => run(group), 'aria-pressed': 'false' },
       `${group.experiment.path} (${group.profiles.size} profile${group.profiles.size === 1 ? '' : 's'})`);
     button.group = group;
     return button;
-  }));
+  }), series_controls(groups));
   choice.hidden = false;
   choice.querySelector('button').focus();
 }

@@ -1,12 +1,13 @@
 // The page's worker: each experiment through the module, trov's and trov-export's files and the zip, off the page's thread.
 //
 // Messages in: {type: 'run', group, crlf} (experiment_files.js's group,
-// its files still File objects, read here), {type: 'line_ends', crlf}.
+// its files still File objects, read here), {type: 'line_ends', crlf},
+// {type: 'series', entries, sort, pattern, x_name}.
 // Messages out: {type: 'progress', text}; {type: 'figures', run} (the
 // histograms' figure data, its columns transferred); {type: 'files', ...}
 // (every file as a Blob, the names by histogram); {type: 'zip', zip} (all
-// of them in one zip, made after the files are offered); {type: 'error',
-// message}. The page ends a run by ending the worker.
+// of them in one zip, made after the files are offered); {type: 'series',
+// ...} (the series table); {type: 'error', message}. The page ends a run by ending the worker.
 //
 // A file's bytes live in one Blob from the moment they leave the module:
 // the page's links, the zip and a change of line ends all refer to it, so
@@ -79,9 +80,41 @@ async function run({ group, crlf }) {
   await post_files(crlf);
 }
 
+// trov-series on the dropped experiment files ([{path, file}]): each
+// written under its path, named to the module as the path without its
+// extension, as trov-series takes names; the table's CSV (its text, for the
+// page's table, and a Blob), its JSON and what it says of the files.
+async function series({ entries, sort, pattern, x_name }) {
+  const trov = await module_ready;
+  trov.FS.mkdir('/series');
+  trov.FS.chdir('/series');
+  const words = [];
+  for (const { path, file } of entries) {
+    const folders = path.split('/').slice(0, -1);
+    for (let i = 1; i <= folders.length; ++i) {
+      const folder = folders.slice(0, i).join('/');
+      if (!trov.FS.analyzePath(folder).exists) trov.FS.mkdir(folder);
+    }
+    trov.FS.writeFile(path, new Uint8Array(await file.arrayBuffer()));
+    words.push(path.replace(/\.[^./]*$/, ''));
+  }
+  progress(`A series of ${entries.length} experiments: reading them…`);
+  const failed = trov.ccall('trov_web_series', 'number', ['string', 'number', 'string', 'string'],
+                            [words.join('\n'), sort ? 1 : 0, pattern, x_name]);
+  const text = trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
+  if (failed) throw new Error(text);
+  const csv = trov.FS.readFile('series.csv');
+  const json = trov.FS.readFile('series.json');
+  self.postMessage({
+    type: 'series', csv_text: new TextDecoder().decode(csv), problems: JSON.parse(text).problems,
+    csv: new Blob([csv], { type: type_of('series.csv') }), json: new Blob([json], { type: type_of('series.json') }),
+  });
+}
+
 self.onmessage = async ({ data: message }) => {
   try {
     if (message.type === 'run') await run(message);
+    else if (message.type === 'series') await series(message);
     else if (message.type === 'line_ends' && outputs) await post_files(message.crlf);
   } catch (error) {
     const text = error instanceof RangeError ? TOO_LARGE : String((error && error.message) || error);
