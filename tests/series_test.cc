@@ -187,6 +187,17 @@ TEST(Series, APhaseOrHistogramAnExperimentLacksLeavesItsCellsEmpty) {
   EXPECT_EQ(cell(rows, 1, "histogram 3: wRp"), "");
   EXPECT_EQ(cell(rows, 2, "histogram 3: wRp"), "0.1197");
   for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size());
+  // Written a row at a time, the same bytes; and a series with no row at all.
+  const SeriesWritten written = write_series(request, scratch.path("t.csv"));
+  EXPECT_EQ(written.rows, 3);
+  EXPECT_EQ(written.json, scratch.path("t.json"));
+  EXPECT_EQ(scratch.read("t.csv"), series_csv(table));
+  EXPECT_EQ(scratch.read("t.json"), series_json(table));
+  request.words = {scratch.path("none/X")};
+  const SeriesTable empty = read_series(request);
+  EXPECT_EQ(write_series(request, scratch.path("e.csv")).rows, 0);
+  EXPECT_EQ(scratch.read("e.json"), series_json(empty));
+  EXPECT_EQ(series_json(empty).rfind("{\n  \"x\": {\n    \"name\": \"step\"\n  },\n  \"experiments\": [],\n  \"problems\": [\n    \"", 0), 0U);
 }
 
 TEST(Series, BadInputIsNamedInOneLineAndNeverMakesASilentlyShorterTable) {

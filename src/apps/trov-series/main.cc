@@ -110,14 +110,13 @@ int main(int argc, char** argv) {
       trov::finish_standard_output();
       return 0;
     }
-    const trov::SeriesTable table = trov::read_series(options.request);
-    for (const std::string& problem : table.problems) {
+    const trov::SeriesWritten written = trov::write_series(options.request, options.output);
+    for (const std::string& problem : written.problems) {
       std::fprintf(stderr, "trov-series: %s\n", trov::one_line(problem).c_str());
     }
-    const std::string json = trov::write_series(table, options.output, options.request.code_page);
-    std::printf("%s\n%s\n", options.output.c_str(), json.c_str());
+    std::printf("%s\n%s\n", options.output.c_str(), written.json.c_str());
     trov::finish_standard_output();
-    return table.problems.empty() ? 0 : 1;
+    return written.problems.empty() ? 0 : 1;
   } catch (const UsageError& error) {
     std::fprintf(stderr, "trov-series: %s (trov-series --help tells how to use it)\n", trov::one_line(error.message).c_str());
     return 2;

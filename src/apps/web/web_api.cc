@@ -209,8 +209,8 @@ EMSCRIPTEN_KEEPALIVE int trov_web_summary(const char* expnam) {
 
 // trov-series on the experiments named in words (one a line, as the page
 // stored them), in natural order when sort is 1, x from pattern (empty: the
-// step) named x_name: series.csv and series.json in the working folder, the
-// JSON (its problems included) also in trov_web_text().
+// step) named x_name: series.csv and series.json (its problems listed in
+// it) in the working folder.
 EMSCRIPTEN_KEEPALIVE int trov_web_series(const char* words, int sort, const char* pattern, const char* x_name) {
   return reported([&] {
     trov::SeriesRequest request;
@@ -221,9 +221,8 @@ EMSCRIPTEN_KEEPALIVE int trov_web_series(const char* words, int sort, const char
     request.sort = sort != 0;
     request.x_pattern = pattern;
     request.x_name = x_name;
-    const trov::SeriesTable table = trov::read_series(request);
-    trov::write_series(table, "series.csv", trov::kAnsiCodePage);
-    return trov::series_json(table);
+    trov::write_series(request, "series.csv");
+    return std::string();
   });
 }
 

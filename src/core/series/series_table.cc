@@ -172,17 +172,6 @@ std::optional<XValue> x_of(const std::regex& pattern, const Experiment& experime
   return std::nullopt;
 }
 
-// Rows whose EXPNAM another row has too (in any case) show their folder.
-void tell_apart(std::vector<SeriesRow>& rows, const std::vector<std::string>& expnams,
-                const std::vector<std::string>& folders) {
-  std::map<std::string, int> count;
-  for (const std::string& name : expnams) ++count[upper(name)];
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    rows[i].experiment = expnams[i];
-    if (count[upper(expnams[i])] > 1 && !folders[i].empty()) rows[i].experiment = folders[i] + "/" + expnams[i];
-  }
-}
-
 }  // namespace
 
 bool natural_less(const std::string& a, const std::string& b) {
@@ -216,66 +205,86 @@ bool natural_less(const std::string& a, const std::string& b) {
   return a < b;  // equal in natural order ("x01", "x1"): by their bytes
 }
 
-SeriesTable read_series(const SeriesRequest& request) {
-  SeriesTable table;
+namespace {
+
+// What reading a series keeps from row to row: the pattern, and the unit the
+// first row's x gave (every row's must be the same).
+struct SeriesContext {
   std::optional<std::regex> pattern;
+  std::string x_name;
+  std::optional<std::string> x_unit;
+};
+
+SeriesContext context_of(const SeriesRequest& request) {
+  SeriesContext context;
   if (!request.x_pattern.empty()) {
     try {
-      pattern.emplace(request.x_pattern, std::regex::ECMAScript);
+      context.pattern.emplace(request.x_pattern, std::regex::ECMAScript);
     } catch (const std::regex_error&) {
       throw Fatal("'" + request.x_pattern + "' is not a regular expression");
     }
   }
-  table.x_name = !request.x_name.empty() ? request.x_name : pattern ? "x" : "step";
-  std::vector<std::string> expnams;
-  std::vector<std::string> folders;
-  int step = 0;
-  for (const Source& source : sources_of(request)) {
-    ++step;
-    std::string file = source.path;
-    Experiment experiment;
-    try {
-      experiment = read_source(source, request.code_page, file);
-    } catch (const Fatal& error) {
-      table.problems.push_back(std::string(error.what()) + "; left out of the series");
-      continue;
-    }
-    if (experiment.types.count == 0 && experiment.phases.empty() && !experiment.title) {
-      table.problems.push_back(file + ": not an experiment file (no record of one); left out of the series");
-      continue;
-    }
-    SeriesRow row = row_of(experiment);
-    row.file = file;
-    std::error_code error;
-    const std::uintmax_t size = fs::file_size(native_path(file, request.code_page), error);
-    if (!error && !whole_records(size)) {
-      table.problems.push_back(file + ": cut inside a record (its length is not a whole number of records); "
-                               "the values of the records after the cut are missing");
-    }
-    check_row(row, file, table.problems);
-    if (!pattern) {
-      row.x = step;
-    } else if (const std::optional<XValue> x = x_of(*pattern, experiment)) {
-      if (table.x_unit && x->unit && *x->unit != *table.x_unit) {
-        table.problems.push_back(file + ": " + table.x_name + " in " + *x->unit + ", not " + *table.x_unit +
-                                 " as in the rows before; its " + table.x_name + " is left empty");
-      } else {
-        row.x = x->value;
-        if (!table.x_unit) table.x_unit = x->unit;
-      }
-    } else {
-      table.problems.push_back(file + ": the pattern matches neither its title nor a histogram's name; its " +
-                               table.x_name + " is left empty");
-    }
-    expnams.push_back(source.expnam);
-    folders.push_back(source.folder);
-    table.rows.push_back(std::move(row));
-  }
-  tell_apart(table.rows, expnams, folders);
-  return table;
+  context.x_name = !request.x_name.empty() ? request.x_name : context.pattern ? "x" : "step";
+  return context;
 }
 
-namespace {
+// The row of one experiment (step: its place in the series, from 1), its
+// problems added; nothing when it is left out.
+std::optional<SeriesRow> read_row(const Source& source, int step, CodePage code_page, SeriesContext& context,
+                                  std::vector<std::string>& problems) {
+  std::string file = source.path;
+  Experiment experiment;
+  try {
+    experiment = read_source(source, code_page, file);
+  } catch (const Fatal& error) {
+    problems.push_back(std::string(error.what()) + "; left out of the series");
+    return std::nullopt;
+  }
+  if (experiment.types.count == 0 && experiment.phases.empty() && !experiment.title) {
+    problems.push_back(file + ": not an experiment file (no record of one); left out of the series");
+    return std::nullopt;
+  }
+  SeriesRow row = row_of(experiment);
+  row.experiment = source.expnam;
+  row.file = file;
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(native_path(file, code_page), error);
+  if (!error && !whole_records(size)) {
+    problems.push_back(file + ": cut inside a record (its length is not a whole number of records); "
+                       "the values of the records after the cut are missing");
+  }
+  check_row(row, file, problems);
+  if (!context.pattern) {
+    row.x = step;
+  } else if (const std::optional<XValue> x = x_of(*context.pattern, experiment)) {
+    if (context.x_unit && x->unit && *x->unit != *context.x_unit) {
+      problems.push_back(file + ": " + context.x_name + " in " + *x->unit + ", not " + *context.x_unit +
+                         " as in the rows before; its " + context.x_name + " is left empty");
+    } else {
+      row.x = x->value;
+      if (!context.x_unit) context.x_unit = x->unit;
+    }
+  } else {
+    problems.push_back(file + ": the pattern matches neither its title nor a histogram's name; its " +
+                       context.x_name + " is left empty");
+  }
+  return row;
+}
+
+// Each row's name: its EXPNAM, with its folder where another row has the
+// same EXPNAM in any case.
+std::vector<std::string> shown_names(const std::vector<std::pair<std::string, std::string>>& expnam_and_folder) {
+  std::map<std::string, int> count;
+  for (const auto& [expnam, folder] : expnam_and_folder) ++count[upper(expnam)];
+  std::vector<std::string> names;
+  names.reserve(expnam_and_folder.size());
+  for (const auto& [expnam, folder] : expnam_and_folder) {
+    std::string name = count[upper(expnam)] > 1 && !folder.empty() ? folder + "/" : "";
+    name += expnam;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
 
 constexpr std::array<const char*, 6> kCellNames = {"a", "b", "c", "alpha", "beta", "gamma"};
 constexpr std::array<const char*, 6> kCellUnits = {"A", "A", "A", "deg", "deg", "deg"};
@@ -286,60 +295,60 @@ struct Columns {
   std::map<int, std::optional<std::string>> phases;  // the name the first row that names it gives
   std::map<int, std::set<int>> fractions;            // by phase: the histograms
   std::set<int> histograms;
-};
 
-Columns columns_of(const SeriesTable& table) {
-  Columns columns;
-  for (const SeriesRow& row : table.rows) {
+  void add(const SeriesRow& row) {
     for (const auto& [n, phase] : row.phases) {
-      std::optional<std::string>& name = columns.phases[n];
+      std::optional<std::string>& name = phases[n];
       if (!name && phase.name) name = phase.name;
-      for (const auto& [h, fraction] : phase.fractions) columns.fractions[n].insert(h);
+      for (const auto& [h, fraction] : phase.fractions) fractions[n].insert(h);
     }
-    for (const auto& [h, histogram] : row.histograms) columns.histograms.insert(h);
+    for (const auto& [h, histogram] : row.histograms) histograms.insert(h);
   }
-  return columns;
-}
+};
 
 void add_number(std::string& line, const std::optional<double>& value) {
   line += ',';
   if (value) line += csv_number(*value);
 }
 
-}  // namespace
+// The table's two texts, written a row at a time, so that a series of any
+// length needs the memory of one row: the CSV's header, each row's line; the
+// JSON's head, each row's object (indented as it stands in the document),
+// its end with the problems.
+class SeriesText {
+ public:
+  SeriesText(const Columns& columns, std::string x_name, std::optional<std::string> x_unit)
+      : columns_(columns), x_name_(std::move(x_name)), x_unit_(std::move(x_unit)) {}
 
-std::string series_csv(const SeriesTable& table) {
-  const Columns columns = columns_of(table);
-  std::vector<std::string> header = {"experiment", "title",
-                                     table.x_name + (table.x_unit ? " (" + *table.x_unit + ")" : "")};
-  for (const auto& [n, name] : columns.phases) {
-    const std::string phase = "phase " + std::to_string(n) + (name ? " " + *name : "") + ": ";
-    for (std::size_t i = 0; i < kCellNames.size(); ++i) {
-      header.push_back(phase + kCellNames[i] + " (" + kCellUnits[i] + ")");
-      header.push_back(phase + kCellNames[i] + " su (" + kCellUnits[i] + ")");
+  std::string csv_header() const {
+    std::vector<std::string> header = {"experiment", "title", x_name_ + (x_unit_ ? " (" + *x_unit_ + ")" : "")};
+    for (const auto& [n, name] : columns_.phases) {
+      const std::string phase = "phase " + std::to_string(n) + (name ? " " + *name : "") + ": ";
+      for (std::size_t i = 0; i < kCellNames.size(); ++i) {
+        header.push_back(phase + kCellNames[i] + " (" + kCellUnits[i] + ")");
+        header.push_back(phase + kCellNames[i] + " su (" + kCellUnits[i] + ")");
+      }
+      header.push_back(phase + "V (A^3)");
+      header.push_back(phase + "V su (A^3)");
+      if (columns_.fractions.contains(n)) {
+        for (const int h : columns_.fractions.at(n)) header.push_back(phase + "fraction in histogram " + std::to_string(h));
+      }
     }
-    header.push_back(phase + "V (A^3)");
-    header.push_back(phase + "V su (A^3)");
-    if (columns.fractions.contains(n)) {
-      for (const int h : columns.fractions.at(n)) header.push_back(phase + "fraction in histogram " + std::to_string(h));
+    for (const int h : columns_.histograms) {
+      for (const char* statistic : {"wRp", "Rp", "chi2"}) header.push_back("histogram " + std::to_string(h) + ": " + statistic);
     }
+    for (const char* name : {"reduced chi2", "variables", "last refinement"}) header.emplace_back(name);
+    std::string out;
+    for (std::size_t i = 0; i < header.size(); ++i) out += (i == 0 ? "" : ",") + csv_field(header[i]);
+    return out + "\n";
   }
-  for (const int h : columns.histograms) {
-    for (const char* statistic : {"wRp", "Rp", "chi2"}) {
-      header.push_back("histogram " + std::to_string(h) + ": " + statistic);
-    }
-  }
-  for (const char* name : {"reduced chi2", "variables", "last refinement"}) header.emplace_back(name);
-  std::string out;
-  for (std::size_t i = 0; i < header.size(); ++i) out += (i == 0 ? "" : ",") + csv_field(header[i]);
-  out += '\n';
 
-  for (const SeriesRow& row : table.rows) {
+  std::string csv_row(const SeriesRow& row) const {
     std::string line = csv_field(row.experiment);
     line += ',';
     if (row.title) line += csv_field(*row.title);
     add_number(line, row.x);
-    for (const auto& [n, name] : columns.phases) {
+    for (const auto& [n, name] : columns_.phases) {
       static const SeriesPhase kNone;  // a phase this experiment lacks: every cell empty
       const auto found = row.phases.find(n);
       const SeriesPhase& phase = found == row.phases.end() ? kNone : found->second;
@@ -349,14 +358,14 @@ std::string series_csv(const SeriesTable& table) {
       }
       add_number(line, phase.volume.value);
       add_number(line, phase.volume.su);
-      if (columns.fractions.contains(n)) {
-        for (const int h : columns.fractions.at(n)) {
+      if (columns_.fractions.contains(n)) {
+        for (const int h : columns_.fractions.at(n)) {
           const auto fraction = phase.fractions.find(h);
           add_number(line, fraction != phase.fractions.end() ? std::optional<double>(fraction->second) : std::nullopt);
         }
       }
     }
-    for (const int h : columns.histograms) {
+    for (const int h : columns_.histograms) {
       const auto found = row.histograms.find(h);
       const bool has = found != row.histograms.end();
       add_number(line, has ? found->second.weighted_r : std::nullopt);
@@ -368,25 +377,45 @@ std::string series_csv(const SeriesTable& table) {
     if (row.variables) line += std::to_string(*row.variables);
     line += ',';
     if (row.last_refinement) line += *row.last_refinement;
-    out += line;
-    out += '\n';
+    return line + "\n";
   }
-  return out;
-}
 
-std::string series_json(const SeriesTable& table) {
+  std::string json_head() const {
+    Json x = Json::object();
+    x["name"] = utf8_text(x_name_);
+    if (x_unit_) x["unit"] = utf8_text(*x_unit_);
+    return "{\n  \"x\": " + indented(x.dump(2), 2) + ",\n  \"experiments\": [";
+  }
+
+  // first: the first row written (the others follow a comma).
+  static std::string json_row(const SeriesRow& row, bool first) {
+    return std::string(first ? "\n" : ",\n") + "    " + indented(row_json(row).dump(2), 4);
+  }
+
+  static std::string json_end(const std::vector<std::string>& problems, bool any_row) {
+    Json list = Json::array();
+    for (const std::string& problem : problems) list.push_back(utf8_text(problem));
+    return std::string(any_row ? "\n  ]" : "]") + ",\n  \"problems\": " + indented(list.dump(2), 2) + "\n}\n";
+  }
+
+ private:
   using Json = nlohmann::ordered_json;
-  const auto measured = [](Json& object, const char* key, const Measured& m) {
-    if (m.value) object[key] = *m.value;
-    if (m.su) object[std::string(key) + "_su"] = *m.su;
-  };
-  Json root = Json::object();
-  Json x = Json::object();
-  x["name"] = utf8_text(table.x_name);
-  if (table.x_unit) x["unit"] = utf8_text(*table.x_unit);
-  root["x"] = std::move(x);
-  Json rows = Json::array();
-  for (const SeriesRow& row : table.rows) {
+
+  // A nested value's text: every line after its first indented by spaces more.
+  static std::string indented(const std::string& text, std::size_t spaces) {
+    std::string out;
+    for (const char c : text) {
+      out += c;
+      if (c == '\n') out.append(spaces, ' ');
+    }
+    return out;
+  }
+
+  static Json row_json(const SeriesRow& row) {
+    const auto measured = [](Json& object, const char* key, const Measured& m) {
+      if (m.value) object[key] = *m.value;
+      if (m.su) object[std::string(key) + "_su"] = *m.su;
+    };
     Json item = Json::object();
     item["experiment"] = utf8_text(row.experiment);
     item["file"] = utf8_text(row.file);
@@ -420,13 +449,54 @@ std::string series_json(const SeriesTable& table) {
     if (row.reduced_chi2) item["reduced_chi2"] = *row.reduced_chi2;
     if (row.variables) item["variables"] = *row.variables;
     if (row.last_refinement) item["last_refinement"] = *row.last_refinement;
-    rows.push_back(std::move(item));
+    return item;
   }
-  root["experiments"] = std::move(rows);
-  Json problems = Json::array();
-  for (const std::string& problem : table.problems) problems.push_back(utf8_text(problem));
-  root["problems"] = std::move(problems);
-  return root.dump(2) + "\n";
+
+  const Columns& columns_;
+  std::string x_name_;
+  std::optional<std::string> x_unit_;
+};
+
+Columns columns_of(const SeriesTable& table) {
+  Columns columns;
+  for (const SeriesRow& row : table.rows) columns.add(row);
+  return columns;
+}
+
+}  // namespace
+
+SeriesTable read_series(const SeriesRequest& request) {
+  SeriesTable table;
+  SeriesContext context = context_of(request);
+  std::vector<std::pair<std::string, std::string>> names;
+  int step = 0;
+  for (const Source& source : sources_of(request)) {
+    std::optional<SeriesRow> row = read_row(source, ++step, request.code_page, context, table.problems);
+    if (!row) continue;
+    names.emplace_back(source.expnam, source.folder);
+    table.rows.push_back(std::move(*row));
+  }
+  const std::vector<std::string> shown = shown_names(names);
+  for (std::size_t i = 0; i < shown.size(); ++i) table.rows[i].experiment = shown[i];
+  table.x_name = context.x_name;
+  table.x_unit = context.x_unit;
+  return table;
+}
+
+std::string series_csv(const SeriesTable& table) {
+  const Columns columns = columns_of(table);
+  const SeriesText text(columns, table.x_name, table.x_unit);
+  std::string out = text.csv_header();
+  for (const SeriesRow& row : table.rows) out += text.csv_row(row);
+  return out;
+}
+
+std::string series_json(const SeriesTable& table) {
+  const Columns columns = columns_of(table);
+  const SeriesText text(columns, table.x_name, table.x_unit);
+  std::string out = text.json_head();
+  for (std::size_t i = 0; i < table.rows.size(); ++i) out += SeriesText::json_row(table.rows[i], i == 0);
+  return out + SeriesText::json_end(table.problems, !table.rows.empty());
 }
 
 std::string series_json_name(const std::string& csv_path) {
@@ -436,13 +506,47 @@ std::string series_json_name(const std::string& csv_path) {
   return csv_path + ".json";
 }
 
-std::string write_series(const SeriesTable& table, const std::string& csv_path, CodePage code_page) {
-  OutputSet outputs(code_page);
-  outputs.create(csv_path).write(series_csv(table));
-  const std::string json = series_json_name(csv_path);
-  outputs.create(json).write(series_json(table));
+SeriesWritten write_series(const SeriesRequest& request, const std::string& csv_path) {
+  // The first reading finds the columns, the names and the problems; the
+  // second writes each row as it is read again, so that no row is held.
+  SeriesWritten written;
+  const std::vector<Source> sources = sources_of(request);
+  SeriesContext context = context_of(request);
+  Columns columns;
+  std::vector<bool> kept;
+  std::vector<std::pair<std::string, std::string>> names;
+  int step = 0;
+  for (const Source& source : sources) {
+    const std::optional<SeriesRow> row = read_row(source, ++step, request.code_page, context, written.problems);
+    kept.push_back(row.has_value());
+    if (!row) continue;
+    columns.add(*row);
+    names.emplace_back(source.expnam, source.folder);
+  }
+  const std::vector<std::string> shown = shown_names(names);
+  const SeriesText text(columns, context.x_name, context.x_unit);
+
+  OutputSet outputs(request.code_page);
+  OutputFile& csv = outputs.create(csv_path);
+  written.json = series_json_name(csv_path);
+  OutputFile& json = outputs.create(written.json);
+  csv.write(text.csv_header());
+  json.write(text.json_head());
+  SeriesContext again = context_of(request);
+  std::vector<std::string> said_again;
+  step = 0;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    std::optional<SeriesRow> row = read_row(sources[i], ++step, request.code_page, again, said_again);
+    if (row.has_value() != kept[i]) throw Fatal(sources[i].path + " changed while the series was read; no file was changed");
+    if (!row) continue;
+    row->experiment = shown[static_cast<std::size_t>(written.rows)];
+    csv.write(text.csv_row(*row));
+    json.write(SeriesText::json_row(*row, written.rows == 0));
+    ++written.rows;
+  }
+  json.write(SeriesText::json_end(written.problems, written.rows > 0));
   outputs.commit();
-  return json;
+  return written;
 }
 
 }  // namespace trov

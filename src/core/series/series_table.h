@@ -67,9 +67,17 @@ SeriesTable read_series(const SeriesRequest& request);
 std::string series_csv(const SeriesTable& table);
 std::string series_json(const SeriesTable& table);
 
-// Writes the table's CSV to csv_path and its JSON beside it (series_json_name),
-// both or neither (Fatal naming the file that failed); returns the JSON's name.
-std::string write_series(const SeriesTable& table, const std::string& csv_path, CodePage code_page);
+// Reads the request's experiments and writes the table's CSV to csv_path and
+// its JSON beside it (series_json_name), both or neither (Fatal naming the
+// file that failed), the same bytes as series_csv and series_json. Each
+// experiment is read twice, for the columns and then for its row, so that
+// the memory needed is one row's whatever the series' length.
+struct SeriesWritten {
+  std::string json;                   // the JSON's name
+  std::vector<std::string> problems;  // as SeriesTable's
+  long long rows = 0;
+};
+SeriesWritten write_series(const SeriesRequest& request, const std::string& csv_path);
 // The JSON beside a CSV: NAME.csv's is NAME.json; a name without an extension gets .json added.
 std::string series_json_name(const std::string& csv_path);
 

@@ -101,12 +101,11 @@ async function series({ entries, sort, pattern, x_name }) {
   progress(`A series of ${entries.length} experiments: reading them…`);
   const failed = trov.ccall('trov_web_series', 'number', ['string', 'number', 'string', 'string'],
                             [words.join('\n'), sort ? 1 : 0, pattern, x_name]);
-  const text = trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], []));
-  if (failed) throw new Error(text);
+  if (failed) throw new Error(trov.UTF8ToString(trov.ccall('trov_web_text', 'number', [], [])));
   const csv = trov.FS.readFile('series.csv');
   const json = trov.FS.readFile('series.json');
   self.postMessage({
-    type: 'series', csv_text: new TextDecoder().decode(csv), problems: JSON.parse(text).problems,
+    type: 'series', csv_text: new TextDecoder().decode(csv), problems: JSON.parse(new TextDecoder().decode(json)).problems,
     csv: new Blob([csv], { type: type_of('series.csv') }), json: new Blob([json], { type: type_of('series.json') }),
   });
 }
