@@ -13,6 +13,7 @@ from trov_plot.errors import PlotError, UsageError  # noqa: E402
 from trov_plot.figure import excluded_runs, fitted_limits, marker_style, stack_capacity, thin_line, thin_markers  # noqa: E402
 from trov_plot.export import read_summary  # noqa: E402
 from trov_plot.loading import check_drawable, read_points, read_ticks  # noqa: E402
+from trov_plot.series import panels_of, x_label  # noqa: E402
 from trov_plot.style import (STYLE, axis_label, chi2_text, curve_limits, padded, phase_colour, short_name,  # noqa: E402
                              statistics_lines)
 
@@ -247,6 +248,11 @@ class SharedRules(unittest.TestCase):
             offset, bottom, top = curve_limits(case["low"], case["high"], case["difference"])
             self.assertEqual((offset, bottom, top, list(padded(bottom, top))),
                              (case["offset"], case["bottom"], case["top"], case["axis"]), case)
+        for case in rules["series_panels"]:
+            panels = [[label.split("\n"), [c[0] for c in curves], [len(c[2]) for c in curves]]
+                      for label, curves in panels_of(case["series"])]
+            self.assertEqual(panels, case["panels"])
+            self.assertEqual(x_label(case["series"]), case["x_label"])
 
     def test_every_phase_name_meets_four_and_a_half_to_one_on_white(self):
         def luminance(colour):

@@ -596,6 +596,27 @@ test('several experiments give the series table: on the page, and as series.csv 
   assert.deepEqual(cells, [['NAC_300K', 'NAC, heated to 300 K', '300'], ['NAC_350K', 'NAC, heated to 350 K', '350'],
                            ['NAC_400K', 'NAC, heated to 400 K', '400'], ['NAC_1000K', 'NAC, heated to 1000 K', '1000']]);
   assert.deepEqual(await page.$$eval('table.series thead th', (h) => h.slice(0, 3).map((c) => c.textContent)), ['experiment', 'title', 'T (K)']);
+  // The figure: a panel per refined quantity, no text over another or outside it.
+  const layout = await page.$eval('div.series-figure svg', (svg) => {
+    const frame = svg.getBoundingClientRect();
+    const boxes = [...svg.querySelectorAll('text')].map((t) => [t.textContent, t.getBoundingClientRect()]);
+    const faults = [];
+    for (const [text, b] of boxes) {
+      if (b.left < frame.left - 0.5 || b.right > frame.right + 0.5 || b.top < frame.top - 0.5 || b.bottom > frame.bottom + 0.5) faults.push(`${text} leaves the figure`);
+    }
+    for (let i = 0; i < boxes.length; ++i) {
+      for (let j = i + 1; j < boxes.length; ++j) {
+        const [a, b] = [boxes[i][1], boxes[j][1]];
+        if (Math.min(a.right, b.right) - Math.max(a.left, b.left) > 0.5 && Math.min(a.bottom, b.bottom) - Math.max(a.top, b.top) > 0.5) {
+          faults.push(`${boxes[i][0]} overlaps ${boxes[j][0]}`);
+        }
+      }
+    }
+    return { faults, texts: boxes.map(([t]) => t) };
+  });
+  assert.deepEqual(layout.faults, []);
+  for (const expected of ['NAC', 'a (Å)', 'CaF2', 'fraction, hist. 1', 'wRp (%)', 'T (K)']) assert.ok(layout.texts.includes(expected), expected);
+  assert.match((await download(page, 'series.svg')).toString(), /^<svg /);
   if (screenshots) await page.screenshot({ path: path.join(screenshots, 'series.png'), fullPage: true });
   assert.deepEqual(page.errors, []);
   await page.context().close();

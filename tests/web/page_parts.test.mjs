@@ -7,6 +7,7 @@ import { csv_rows } from '../../src/apps/web/page/csv.js';
 import { with_crlf } from '../../src/apps/web/page/downloads.js';
 import { draw_figure, excluded_runs, nice_ticks, visible_window } from '../../src/apps/web/page/figure.js';
 import { svg_painter } from '../../src/apps/web/page/painters.js';
+import { series_panels, series_svg, series_x_label } from '../../src/apps/web/page/series_figure.js';
 import { axis_label, chi2_text, curve_limits, padded, phase_colour, short_name, statistics_lines } from '../../src/apps/web/page/figure_style.js';
 import { crc32, zip_blob } from '../../src/apps/web/page/zip_file.js';
 import RULES from '../data/figure_rules.json' with { type: 'json' };
@@ -43,6 +44,11 @@ test('the figure\'s words and colours are trov-plot\'s, case by case of the shar
   for (const [axis, unit, label] of RULES.axis_labels) assert.equal(axis_label(axis, unit), label, `${axis} ${unit}`);
   for (const c of RULES.excluded_runs) {
     assert.deepEqual(excluded_runs(Float64Array.from(c.x), Uint8Array.from(c.fitted)), c.runs, JSON.stringify(c));
+  }
+  for (const c of RULES.series_panels) {
+    const panels = series_panels(c.series).map((p) => [p.label, p.curves.map((k) => k.label), p.curves.map((k) => k.points.length)]);
+    assert.deepEqual(panels, c.panels);
+    assert.equal(series_x_label(c.series), c.x_label);
   }
   for (const c of RULES.limits) {
     const { offset, bottom, top } = curve_limits(c.low, c.high, c.difference);

@@ -11,6 +11,7 @@ import { group_experiments, name_problem } from './experiment_files.js';
 import { figure_steps } from './figure.js';
 import { display_name, phase_colour } from './figure_style.js';
 import { FigureView } from './figure_view.js';
+import { series_panels, series_svg, series_x_label } from './series_figure.js';
 import { canvas_painter, svg_painter } from './painters.js';
 import { csv_rows } from './csv.js';
 import { on_windows, type_of } from './downloads.js';
@@ -437,18 +438,35 @@ async function run(group) {
 }
 
 // The series table: its CSV as a table on the page, and the two files.
-function show_series({ csv_text, csv, json, problems }, count) {
+function show_series({ csv_text, json_text, csv, json, problems }, count) {
   const [header, ...rows] = csv_rows(csv_text);
   const table = element('table', { class: 'series' },
     element('thead', {}, element('tr', {}, ...header.map((name) => element('th', { scope: 'col' }, name)))),
     element('tbody', {}, ...rows.map((row) => element('tr', {}, ...row.map((value, i) =>
       (i === 0 ? element('th', { scope: 'row' }, value) : element('td', {}, value)))))));
-  const links = element('p', { class: 'downloads' }, file_link('series.csv', csv), file_link('series.json', json));
+  // The figure, as trov-plot --series draws it, at the page's width.
+  let figure = [];
+  let svg_link = [];
+  try {
+    const series = JSON.parse(json_text);
+    const panels = series_panels(series);
+    if (panels.length > 0) {
+      const svg = series_svg(panels, series_x_label(series), Math.min(900, Math.max(420, results.clientWidth - 20)));
+      const drawn = new DOMParser().parseFromString(svg, 'image/svg+xml').documentElement;
+      drawn.setAttribute('role', 'img');
+      drawn.setAttribute('aria-label', 'The series: each refined quantity against the series variable');
+      figure = [element('div', { class: 'series-figure' }, document.importNode(drawn, true))];
+      svg_link = [file_link('series.svg', new Blob([svg], { type: type_of('series.svg') }))];
+    }
+  } catch (error) {
+    figure = [element('p', {}, `No figure: ${error.message}`)];
+  }
+  const links = element('p', { class: 'downloads' }, file_link('series.csv', csv), file_link('series.json', json), ...svg_link);
   for (const link of links.querySelectorAll('a')) link.dataset.made = '';
   const said = problems.length === 0 ? [] : [element('ul', { class: 'problems' }, ...problems.map((p) => element('li', {}, p)))];
   results.replaceChildren(element('section', { class: 'series', 'aria-label': 'Series table' },
     element('h2', {}, `A series of ${count} experiments: ${rows.length} row${rows.length === 1 ? '' : 's'}`),
-    links, ...said, element('div', { class: 'table' }, table)));
+    links, ...said, ...figure, element('div', { class: 'table' }, table)));
   set_status(problems.length === 0 ? 'done' : 'error', problems.length === 0
     ? `The series table of ${rows.length} experiments: series.csv and series.json`
     : `${problems.length} problem${problems.length === 1 ? '' : 's'} in the series: ${problems[0]}`);

@@ -105,7 +105,8 @@ async function series({ entries, sort, pattern, x_name }) {
   const csv = trov.FS.readFile('series.csv');
   const json = trov.FS.readFile('series.json');
   self.postMessage({
-    type: 'series', csv_text: new TextDecoder().decode(csv), problems: JSON.parse(new TextDecoder().decode(json)).problems,
+    type: 'series', csv_text: new TextDecoder().decode(csv), json_text: new TextDecoder().decode(json),
+    problems: JSON.parse(new TextDecoder().decode(json)).problems,
     csv: new Blob([csv], { type: type_of('series.csv') }), json: new Blob([json], { type: type_of('series.json') }),
   });
 }
