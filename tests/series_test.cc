@@ -225,7 +225,7 @@ TEST(Series, BadInputIsNamedInOneLineAndNeverMakesASilentlyShorterTable) {
     EXPECT_EQ(table.rows.size(), c.kept ? 3U : 2U) << c.what;
     ASSERT_EQ(table.problems.size(), 1U) << c.what;
     EXPECT_NE(table.problems[0].find(c.problem), std::string::npos) << table.problems[0];
-    EXPECT_NE(table.problems[0].find("BAD.EXP"), std::string::npos) << table.problems[0];
+    EXPECT_NE(table.problems[0].find("BAD."), std::string::npos) << table.problems[0];  // .exp where the case is ignored
     EXPECT_EQ(table.problems[0].find('\n'), std::string::npos);
   }
 }
@@ -244,7 +244,9 @@ TEST(SeriesProgram, WritesTheTableAndItsJsonOrSaysWhatWasLeftOut) {
   EXPECT_FALSE(scratch.exists("out/t.csv"));
   const testing::RunResult written = run_series(scratch, {"--sort", "-o", "t.csv", "runs"});
   EXPECT_EQ(written.status, 0) << written.out;
-  EXPECT_EQ(written.out, "t.csv\nt.json\n");
+  std::string said = written.out;
+  std::erase(said, '\r');  // Windows' standard output is text
+  EXPECT_EQ(said, "t.csv\nt.json\n");
   EXPECT_EQ(rows_of(scratch.read("t.csv")).size(), 3U);
   EXPECT_NE(scratch.read("t.json").find("\"experiment\": \"PBSO4X\""), std::string::npos);
   // A missing experiment: named in one line, the others written, status 1.
