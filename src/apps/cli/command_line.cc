@@ -1,7 +1,9 @@
 #include "command_line.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <new>
 
 #ifdef _WIN32
 #include "common/windows_api.h"
@@ -47,6 +49,29 @@ std::string one_line(std::string_view message) {
 
 void finish_standard_output() {
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) throw Fatal("Error writing standard output");
+}
+
+int reported_main(const char* program, const char* what, int (*work)(const std::vector<std::string>& words),
+                  int argc, char** argv) {
+  try {
+    const int status = work(command_words(argc, argv));
+    finish_standard_output();
+    return status;
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "%s: %s (%s --help tells how to use it)\n", program, one_line(error.message).c_str(), program);
+    return 2;
+  } catch (const Fatal& error) {
+    std::fprintf(stderr, "%s: %s\n", program, one_line(error.what()).c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: not enough memory; no file was changed\n", program);
+  } catch (const std::filesystem::filesystem_error& error) {
+    std::fprintf(stderr, "%s: Error with the folder or file %s; no file was changed\n", program,
+                 one_line(error.path1().string()).c_str());
+  } catch (const std::exception&) {
+    // A library's own words would mean nothing to the user; every file is as it was.
+    std::fprintf(stderr, "%s: an unexpected error ended the %s; no file was changed\n", program, what);
+  }
+  return 1;
 }
 
 }  // namespace trov

@@ -33,4 +33,11 @@ struct UsageError {
   std::string message;
 };
 
+// Runs a program's work (which returns its status) and says every failure in
+// one line on standard error, "PROGRAM: ...": status 2 for a UsageError, 1
+// for the rest. what names the work in the words for a failure no message
+// of ours explains ("an unexpected error ended the export").
+int reported_main(const char* program, const char* what, int (*work)(const std::vector<std::string>& words),
+                  int argc, char** argv);
+
 }  // namespace trov

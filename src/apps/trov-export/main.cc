@@ -1,22 +1,17 @@
 // trov-export: every value of an experiment's powder histograms at full precision, as CSV and JSON.
 #include <cstdio>
-#include <exception>
-#include <filesystem>
-#include <new>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "command_line.h"
-#include "common/fatal.h"
 #include "common/file_handle.h"
 #include "common/version.h"
 #include "export/export_experiment.h"
 
 namespace {
 
-using trov::Fatal;
 using trov::UsageError;
 using trov::kWordsCodePage;
 
@@ -92,38 +87,23 @@ Options parse(const std::vector<std::string>& words) {
   return options;
 }
 
+int export_main(const std::vector<std::string>& words) {
+  const Options options = parse(words);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+  } else if (options.version) {
+    std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
+  } else if (options.list) {
+    std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms, kWordsCodePage, options.cif})).c_str(),
+               stdout);
+  } else {
+    for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms, kWordsCodePage, options.cif})) {
+      std::printf("%s\n", name.c_str());
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    const Options options = parse(trov::command_words(argc, argv));
-    if (options.help) {
-      std::fputs(kUsage, stdout);
-    } else if (options.version) {
-      std::printf("trov-export %s\n", std::string(trov::kVersion).c_str());
-    } else if (options.list) {
-      std::fputs(trov::export_plan_json(trov::plan_export({options.word, options.output, options.histograms, kWordsCodePage, options.cif})).c_str(),
-                 stdout);
-    } else {
-      for (const std::string& name : trov::export_experiment({options.word, options.output, options.histograms, kWordsCodePage, options.cif})) {
-        std::printf("%s\n", name.c_str());
-      }
-    }
-    trov::finish_standard_output();
-    return 0;
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "trov-export: %s (trov-export --help tells how to use it)\n", trov::one_line(error.message).c_str());
-    return 2;
-  } catch (const Fatal& error) {
-    std::fprintf(stderr, "trov-export: %s\n", trov::one_line(error.what()).c_str());
-  } catch (const std::bad_alloc&) {
-    std::fputs("trov-export: not enough memory; no file was changed\n", stderr);
-  } catch (const std::filesystem::filesystem_error& error) {
-    std::fprintf(stderr, "trov-export: Error with the folder or file %s; no file was changed\n",
-                 trov::one_line(error.path1().string()).c_str());
-  } catch (const std::exception&) {
-    // A library's own words would mean nothing to the user; every file is as it was.
-    std::fputs("trov-export: an unexpected error ended the export; no file was changed\n", stderr);
-  }
-  return 1;
-}
+int main(int argc, char** argv) { return trov::reported_main("trov-export", "export", export_main, argc, argv); }

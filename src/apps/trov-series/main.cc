@@ -1,21 +1,16 @@
 // trov-series: a series of refinements in one table, from their experiment files alone.
 #include <cstdio>
-#include <exception>
-#include <filesystem>
-#include <new>
 #include <regex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "command_line.h"
-#include "common/fatal.h"
 #include "common/version.h"
 #include "series/series_table.h"
 
 namespace {
 
-using trov::Fatal;
 using trov::UsageError;
 
 constexpr const char* kUsage =
@@ -95,40 +90,24 @@ Options parse(const std::vector<std::string>& words) {
   return options;
 }
 
+int series_main(const std::vector<std::string>& words) {
+  const Options options = parse(words);
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("trov-series %s\n", std::string(trov::kVersion).c_str());
+    return 0;
+  }
+  const trov::SeriesWritten written = trov::write_series(options.request, options.output);
+  for (const std::string& problem : written.problems) {
+    std::fprintf(stderr, "trov-series: %s\n", trov::one_line(problem).c_str());
+  }
+  std::printf("%s\n%s\n", options.output.c_str(), written.json.c_str());
+  return written.problems.empty() ? 0 : 1;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    const Options options = parse(trov::command_words(argc, argv));
-    if (options.help) {
-      std::fputs(kUsage, stdout);
-      trov::finish_standard_output();
-      return 0;
-    }
-    if (options.version) {
-      std::printf("trov-series %s\n", std::string(trov::kVersion).c_str());
-      trov::finish_standard_output();
-      return 0;
-    }
-    const trov::SeriesWritten written = trov::write_series(options.request, options.output);
-    for (const std::string& problem : written.problems) {
-      std::fprintf(stderr, "trov-series: %s\n", trov::one_line(problem).c_str());
-    }
-    std::printf("%s\n%s\n", options.output.c_str(), written.json.c_str());
-    trov::finish_standard_output();
-    return written.problems.empty() ? 0 : 1;
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "trov-series: %s (trov-series --help tells how to use it)\n", trov::one_line(error.message).c_str());
-    return 2;
-  } catch (const Fatal& error) {
-    std::fprintf(stderr, "trov-series: %s\n", trov::one_line(error.what()).c_str());
-  } catch (const std::bad_alloc&) {
-    std::fputs("trov-series: not enough memory; no file was changed\n", stderr);
-  } catch (const std::filesystem::filesystem_error& error) {
-    std::fprintf(stderr, "trov-series: Error with the folder or file %s; no file was changed\n",
-                 trov::one_line(error.path1().string()).c_str());
-  } catch (const std::exception&) {
-    std::fputs("trov-series: an unexpected error ended the run; no file was changed\n", stderr);
-  }
-  return 1;
-}
+int main(int argc, char** argv) { return trov::reported_main("trov-series", "run", series_main, argc, argv); }
