@@ -451,7 +451,7 @@ function show_series({ csv_text, json_text, csv, json, problems }, count) {
     const series = JSON.parse(json_text);
     const panels = series_panels(series);
     if (panels.length > 0) {
-      const svg = series_svg(panels, series_x_label(series), Math.min(900, Math.max(420, results.clientWidth - 20)));
+      const svg = series_svg(panels, series_x_label(series), Math.min(900, Math.max(320, results.clientWidth - 20)));
       const drawn = new DOMParser().parseFromString(svg, 'image/svg+xml').documentElement;
       drawn.setAttribute('role', 'img');
       drawn.setAttribute('aria-label', 'The series: each refined quantity against the series variable');
