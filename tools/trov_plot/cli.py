@@ -241,7 +241,7 @@ def run_series(options):
         check_png_size(figure, options.dpi)
         figure.savefig(name, dpi=options.dpi)
     else:
-        figure.savefig(name, metadata={"CreationDate": None} if kind == "pdf" else {"Date": None})
+        figure.savefig(name, metadata={"Creator": "trov-plot", "CreationDate": None} if kind == "pdf" else {"Date": None})
     plt.close(figure)
     print(name)
     sys.stdout.flush()
