@@ -215,6 +215,19 @@ struct SeriesContext {
   std::optional<std::string> x_unit;
 };
 
+}  // namespace
+
+bool is_x_pattern(const std::string& pattern) {
+  try {
+    const std::regex check(pattern, std::regex::ECMAScript);
+    return true;
+  } catch (const std::regex_error&) {
+    return false;
+  }
+}
+
+namespace {
+
 SeriesContext context_of(const SeriesRequest& request) {
   SeriesContext context;
   if (!request.x_pattern.empty()) {

@@ -55,6 +55,9 @@ struct SeriesTable {
   std::vector<std::string> problems;
 };
 
+// Whether pattern is a regular expression --x takes (ECMAScript).
+bool is_x_pattern(const std::string& pattern);
+
 // Reads every experiment of the request. Throws Fatal for a request that
 // cannot be carried out (a pattern that is not a regular expression, a
 // folder that cannot be listed); a file that cannot be read, or is no
