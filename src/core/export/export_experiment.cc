@@ -32,10 +32,6 @@ InputFile open_experiment(NameBuffer& name, CodePage code_page) {
   return file;
 }
 
-InputFile open_profile(NameBuffer& name, CodePage code_page) {
-  return open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly, MissingName::kFoldersAsGiven);
-}
-
 // A JSON string naming a file: characters as file_name_characters gives
 // them, escaped as the rest of the JSON is, and a lone surrogate (a byte that
 // is not UTF-8, an unpaired UTF-16 unit) as \uDCxx, which Python's json
@@ -82,10 +78,7 @@ std::string json_file_name(const std::string& path, CodePage code_page) {
 std::vector<int> histograms_to_export(const ExportRequest& request, const HistogramTable& types, const char* name) {
   std::vector<int> wanted;
   for (int h : request.histograms) {
-    if (h > types.count) throw Fatal(std::string(name) + " has no histogram " + std::to_string(h));
-    if (!types.entries[static_cast<std::size_t>(h - 1)].is_powder()) {
-      throw Fatal("histogram " + std::to_string(h) + " of " + name + " is not a powder histogram");
-    }
+    check_powder_histogram(types, h, name);
     wanted.push_back(h);
   }
   if (request.histograms.empty()) {
@@ -173,6 +166,28 @@ ExportPlan plan_with(const ExportRequest& request, std::string_view expnam, cons
 
 }  // namespace
 
+FoundExperiment find_experiment(const std::string& word, CodePage code_page) {
+  FoundExperiment found;
+  found.expnam = cut_experiment_name(word);
+  NameBuffer name = file_name(found.expnam, ".exp");
+  InputFile file = open_experiment(name, code_page);
+  found.experiment = read_experiment(file, ExperimentRecords::kAll);
+  found.file = name.data();
+  return found;
+}
+
+void check_powder_histogram(const HistogramTable& types, int h, const std::string& file) {
+  if (h < 1 || h > types.count) throw Fatal(file + " has no histogram " + std::to_string(h));
+  if (!types.entries[static_cast<std::size_t>(h - 1)].is_powder()) {
+    throw Fatal("histogram " + std::to_string(h) + " of " + file + " is not a powder histogram");
+  }
+}
+
+InputFile open_histogram_profile(std::string_view expnam, int h, CodePage code_page) {
+  NameBuffer name = histogram_file_name(expnam, 'p', h);
+  return open_with_uppercase_retry(name, "rb", code_page, Opening::kRegularFileOnly, MissingName::kFoldersAsGiven);
+}
+
 ExportPlan plan_export(const ExportRequest& request) {
   const std::string expnam(cut_experiment_name(request.word));
   NameBuffer experiment_name = file_name(expnam, ".exp");
@@ -181,10 +196,8 @@ ExportPlan plan_export(const ExportRequest& request) {
   file.close();
   ExportPlan plan = plan_with(request, expnam, experiment_name.data(), types);
   for (PlannedHistogram& histogram : plan.histograms) {
-    NameBuffer profile_name = histogram_file_name(expnam, 'p', histogram.number);
     try {
-      open_profile(profile_name, request.code_page);
-      histogram.profile = profile_name.data();
+      histogram.profile = open_histogram_profile(expnam, histogram.number, request.code_page).name();
     } catch (const Fatal&) {
       // Missing, or a pipe or a device: the plan has no profile, and the
       // export says which name it tried and why.
@@ -213,12 +226,10 @@ std::string export_plan_json(const ExportPlan& plan) {
 }
 
 std::vector<std::string> export_experiment(const ExportRequest& request) {
-  const std::string expnam(cut_experiment_name(request.word));
-  NameBuffer experiment_name = file_name(expnam, ".exp");
-  InputFile file = open_experiment(experiment_name, request.code_page);
-  const Experiment experiment = read_experiment(file, ExperimentRecords::kAll);
-  file.close();
-  const ExportPlan plan = plan_with(request, expnam, experiment_name.data(), experiment.types);
+  const FoundExperiment found = find_experiment(request.word, request.code_page);
+  const std::string& expnam = found.expnam;
+  const Experiment& experiment = found.experiment;
+  const ExportPlan plan = plan_with(request, expnam, found.file.c_str(), experiment.types);
   if (const fs::path folder = native_path(plan.summary, request.code_page).parent_path(); !folder.empty()) {
     std::error_code error;  // a folder that cannot be made fails at the first file
     fs::create_directories(folder, error);
@@ -232,8 +243,7 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
   // reported as a run one histogram at a time would report it.
   std::vector<HistogramJob> jobs;
   for (const PlannedHistogram& planned : plan.histograms) {
-    NameBuffer profile_name = histogram_file_name(expnam, 'p', planned.number);
-    InputFile profile = open_profile(profile_name, request.code_page);
+    InputFile profile = open_histogram_profile(expnam, planned.number, request.code_page);
     OutputFile& points = outputs.create(planned.points_file);
     OutputFile& ticks = outputs.create(planned.ticks_file);
     jobs.push_back({&experiment.histograms[static_cast<std::size_t>(planned.number - 1)], std::move(profile), &points,
@@ -268,8 +278,7 @@ std::vector<std::string> export_experiment(const ExportRequest& request) {
     for (const HistogramJob& job : jobs) {
       const int h = job.histogram->number;
       histograms.push_back({job.histogram, [&expnam, h, &request] {
-                              NameBuffer name = histogram_file_name(expnam, 'p', h);
-                              return open_profile(name, request.code_page);
+                              return open_histogram_profile(expnam, h, request.code_page);
                             }});
     }
     OutputFile& cif = outputs.create(plan.cif);

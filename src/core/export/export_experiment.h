@@ -3,10 +3,13 @@
 
 #include <cstdint>
 #include <set>
+#include <string_view>
 #include <string>
 #include <vector>
 
 #include "common/file_handle.h"
+#include "common/input_file.h"
+#include "gsas/experiment.h"
 
 namespace trov {
 
@@ -21,6 +24,25 @@ struct ExportRequest {
 // Real experiment files are a few MB at most; more is a device or a pipe that
 // never ends, and is refused.
 inline constexpr std::uint64_t kMaxExperimentBytes = std::uint64_t{256} << 20;
+
+// The experiment as trov-export finds and reads it: the word cut to EXPNAM,
+// EXPNAM.EXP found by the three tries (a regular file of at most
+// kMaxExperimentBytes), every record read. Throws Fatal with the one-line
+// message for the user.
+struct FoundExperiment {
+  std::string expnam;  // the word without its extension, folders kept
+  std::string file;    // the experiment file found
+  Experiment experiment;
+};
+FoundExperiment find_experiment(const std::string& word, CodePage code_page);
+
+// Throws Fatal unless h is a powder histogram of the table (file: the
+// experiment file, which the message names).
+void check_powder_histogram(const HistogramTable& types, int h, const std::string& file);
+
+// Opens histogram h's profile, EXPNAM.P##, found by the three tries (a
+// regular file only); throws Fatal naming the name tried when none opens.
+InputFile open_histogram_profile(std::string_view expnam, int h, CodePage code_page);
 
 // The files of an export, as found and as they would be written: what
 // trov-plot asks for (trov-export --list) instead of knowing the rules.

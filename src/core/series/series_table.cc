@@ -319,11 +319,6 @@ struct Columns {
   }
 };
 
-void add_number(std::string& line, const std::optional<double>& value) {
-  line += ',';
-  if (value) line += csv_number(*value);
-}
-
 // The table's two texts, written a row at a time, so that a series of any
 // length needs the memory of one row: the CSV's header, each row's line; the
 // JSON's head, each row's object (indented as it stands in the document),
@@ -333,7 +328,8 @@ class SeriesText {
   SeriesText(const Columns& columns, std::string x_name, std::optional<std::string> x_unit)
       : columns_(columns), x_name_(std::move(x_name)), x_unit_(std::move(x_unit)) {}
 
-  std::string csv_header() const {
+  // The CSV's headers, left to right.
+  std::vector<std::string> headers() const {
     std::vector<std::string> header = {"experiment", "title", x_name_ + (x_unit_ ? " (" + *x_unit_ + ")" : "")};
     for (const auto& [n, name] : columns_.phases) {
       const std::string phase = "phase " + std::to_string(n) + (name ? " " + *name : "") + ": ";
@@ -351,45 +347,65 @@ class SeriesText {
       for (const char* statistic : {"wRp", "Rp", "chi2"}) header.push_back("histogram " + std::to_string(h) + ": " + statistic);
     }
     for (const char* name : {"reduced chi2", "variables", "last refinement"}) header.emplace_back(name);
-    std::string out;
-    for (std::size_t i = 0; i < header.size(); ++i) out += (i == 0 ? "" : ",") + csv_field(header[i]);
-    return out + "\n";
+    for (std::string& text : header) text = utf8_text(text);
+    return header;
   }
 
-  std::string csv_row(const SeriesRow& row) const {
-    std::string line = csv_field(row.experiment);
-    line += ',';
-    if (row.title) line += csv_field(*row.title);
-    add_number(line, row.x);
+  // A row's cells, one under each header.
+  std::vector<SeriesCell> cells(const SeriesRow& row) const {
+    std::vector<SeriesCell> out;
+    const auto number = [&out](const std::optional<double>& value) {
+      out.push_back(value ? SeriesCell(*value) : SeriesCell());
+    };
+    out.emplace_back(utf8_text(row.experiment));
+    out.push_back(row.title ? SeriesCell(utf8_text(*row.title)) : SeriesCell());
+    number(row.x);
     for (const auto& [n, name] : columns_.phases) {
       static const SeriesPhase kNone;  // a phase this experiment lacks: every cell empty
       const auto found = row.phases.find(n);
       const SeriesPhase& phase = found == row.phases.end() ? kNone : found->second;
       for (std::size_t i = 0; i < kCellNames.size(); ++i) {
-        add_number(line, phase.cell[i].value);
-        add_number(line, phase.cell[i].su);
+        number(phase.cell[i].value);
+        number(phase.cell[i].su);
       }
-      add_number(line, phase.volume.value);
-      add_number(line, phase.volume.su);
+      number(phase.volume.value);
+      number(phase.volume.su);
       if (columns_.fractions.contains(n)) {
         for (const int h : columns_.fractions.at(n)) {
           const auto fraction = phase.fractions.find(h);
-          add_number(line, fraction != phase.fractions.end() ? std::optional<double>(fraction->second) : std::nullopt);
+          number(fraction != phase.fractions.end() ? std::optional<double>(fraction->second) : std::nullopt);
         }
       }
     }
     for (const int h : columns_.histograms) {
       const auto found = row.histograms.find(h);
       const bool has = found != row.histograms.end();
-      add_number(line, has ? found->second.weighted_r : std::nullopt);
-      add_number(line, has ? found->second.r : std::nullopt);
-      add_number(line, has ? found->second.chi2 : std::nullopt);
+      number(has ? found->second.weighted_r : std::nullopt);
+      number(has ? found->second.r : std::nullopt);
+      number(has ? found->second.chi2 : std::nullopt);
     }
-    add_number(line, row.reduced_chi2);
-    line += ',';
-    if (row.variables) line += std::to_string(*row.variables);
-    line += ',';
-    if (row.last_refinement) line += *row.last_refinement;
+    number(row.reduced_chi2);
+    out.push_back(row.variables ? SeriesCell(*row.variables) : SeriesCell());
+    out.push_back(row.last_refinement ? SeriesCell(*row.last_refinement) : SeriesCell());
+    return out;
+  }
+
+  std::string csv_header() const {
+    std::string out;
+    for (const std::string& header : headers()) out += (out.empty() ? "" : ",") + csv_field(header);
+    return out + "\n";
+  }
+
+  std::string csv_row(const SeriesRow& row) const {
+    std::string line;
+    bool first = true;
+    for (const SeriesCell& cell : cells(row)) {
+      if (!first) line += ',';
+      first = false;
+      if (const auto* value = std::get_if<double>(&cell)) line += csv_number(*value);
+      if (const auto* count = std::get_if<long long>(&cell)) line += std::to_string(*count);
+      if (const auto* text = std::get_if<std::string>(&cell)) line += csv_field(*text);
+    }
     return line + "\n";
   }
 
@@ -501,6 +517,18 @@ std::string series_csv(const SeriesTable& table) {
   const SeriesText text(columns, table.x_name, table.x_unit);
   std::string out = text.csv_header();
   for (const SeriesRow& row : table.rows) out += text.csv_row(row);
+  return out;
+}
+
+std::vector<SeriesColumn> series_columns(const SeriesTable& table) {
+  const Columns columns = columns_of(table);
+  const SeriesText text(columns, table.x_name, table.x_unit);
+  std::vector<SeriesColumn> out;
+  for (std::string& header : text.headers()) out.push_back({std::move(header), {}});
+  for (const SeriesRow& row : table.rows) {
+    std::vector<SeriesCell> cells = text.cells(row);
+    for (std::size_t i = 0; i < out.size(); ++i) out[i].cells.push_back(std::move(cells[i]));
+  }
   return out;
 }
 

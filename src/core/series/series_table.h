@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/file_handle.h"
@@ -69,6 +70,16 @@ SeriesTable read_series(const SeriesRequest& request);
 // empty) and as JSON: docs/formats.md describes both.
 std::string series_csv(const SeriesTable& table);
 std::string series_json(const SeriesTable& table);
+
+// The table column by column, as the CSV has it: each column's header and
+// its cells, one a row. A cell is empty, a number, a count (the variables)
+// or text (UTF-8, as the CSV writes it).
+using SeriesCell = std::variant<std::monostate, double, long long, std::string>;
+struct SeriesColumn {
+  std::string header;
+  std::vector<SeriesCell> cells;
+};
+std::vector<SeriesColumn> series_columns(const SeriesTable& table);
 
 // Reads the request's experiments and writes the table's CSV to csv_path and
 // its JSON beside it (series_json_name), both or neither (Fatal naming the
