@@ -176,7 +176,7 @@ FoundExperiment find_experiment(const std::string& word, CodePage code_page) {
   return found;
 }
 
-void check_powder_histogram(const HistogramTable& types, int h, const std::string& file) {
+void check_powder_histogram(const HistogramTable& types, long long h, const std::string& file) {
   if (h < 1 || h > types.count) throw Fatal(file + " has no histogram " + std::to_string(h));
   if (!types.entries[static_cast<std::size_t>(h - 1)].is_powder()) {
     throw Fatal("histogram " + std::to_string(h) + " of " + file + " is not a powder histogram");

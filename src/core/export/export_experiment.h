@@ -38,7 +38,7 @@ FoundExperiment find_experiment(const std::string& word, CodePage code_page);
 
 // Throws Fatal unless h is a powder histogram of the table (file: the
 // experiment file, which the message names).
-void check_powder_histogram(const HistogramTable& types, int h, const std::string& file);
+void check_powder_histogram(const HistogramTable& types, long long h, const std::string& file);
 
 // Opens histogram h's profile, EXPNAM.P##, found by the three tries (a
 // regular file only); throws Fatal naming the name tried when none opens.

@@ -524,7 +524,10 @@ std::vector<SeriesColumn> series_columns(const SeriesTable& table) {
   const Columns columns = columns_of(table);
   const SeriesText text(columns, table.x_name, table.x_unit);
   std::vector<SeriesColumn> out;
-  for (std::string& header : text.headers()) out.push_back({std::move(header), {}});
+  for (std::string& header : text.headers()) out.push_back({std::move(header), SeriesKind::kNumber, {}});
+  // The experiment and the title lead, the variables and the last refinement end every row.
+  out[0].kind = out[1].kind = out.back().kind = SeriesKind::kText;
+  out[out.size() - 2].kind = SeriesKind::kCount;
   for (const SeriesRow& row : table.rows) {
     std::vector<SeriesCell> cells = text.cells(row);
     for (std::size_t i = 0; i < out.size(); ++i) out[i].cells.push_back(std::move(cells[i]));

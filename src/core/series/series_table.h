@@ -71,12 +71,15 @@ SeriesTable read_series(const SeriesRequest& request);
 std::string series_csv(const SeriesTable& table);
 std::string series_json(const SeriesTable& table);
 
-// The table column by column, as the CSV has it: each column's header and
-// its cells, one a row. A cell is empty, a number, a count (the variables)
-// or text (UTF-8, as the CSV writes it).
+// The table column by column, as the CSV has it: each column's header, what
+// its cells hold, and its cells, one a row. A cell is empty or of its
+// column's kind: text (UTF-8, as the CSV writes it), a number, or a count
+// (the variables).
 using SeriesCell = std::variant<std::monostate, double, long long, std::string>;
+enum class SeriesKind { kText, kNumber, kCount };
 struct SeriesColumn {
   std::string header;
+  SeriesKind kind;
   std::vector<SeriesCell> cells;
 };
 std::vector<SeriesColumn> series_columns(const SeriesTable& table);
