@@ -90,6 +90,13 @@ else()
   # converters need neither. Debian wants a script's interpreter depended on.
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
   set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib")
+  if(trov_python_module)
+    # The module is built for one Python version's ABI, and hands out numpy arrays.
+    set(python "${Python_VERSION_MAJOR}.${Python_VERSION_MINOR}")
+    math(EXPR next_minor "${Python_VERSION_MINOR} + 1")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${python}~), python3 (<< ${Python_VERSION_MAJOR}.${next_minor})")
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-matplotlib, python3-numpy")
+  endif()
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   # Debian's own documents go in by a script run on the staged files: the
   # copyright file, the changelog and the man page, gzipped as Debian wants.
