@@ -38,7 +38,9 @@
 #include "common/version.h"
 #include "export/export_files.h"
 #include "gsas/d_spacing.h"
+#include "testing/failing_source.h"
 #include "testing/files.h"
+#include "testing/gsas_writer.h"
 #include "testing/scratch.h"
 
 namespace trov {
@@ -819,6 +821,104 @@ TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
       EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
     }
   }
+}
+
+// A histogram's rows formatted a chunk at a time by helper threads are the
+// bytes of one thread writing row after row, wherever the chunks' edges fall:
+// in a run of zero points (written only when a real point follows), inside
+// a block cut short at the end of the file, or just before a failed read.
+TEST(ExportFiles, RowsFormattedInChunksSideBySideAreThoseOfOneThread) {
+  constexpr std::size_t kChunkPoints = 256 * kPointsPerBlock;  // the writer's chunk: 256 blocks
+  const auto points_of = [](std::size_t count, std::uint32_t seed) {
+    std::vector<ProfilePoint> points;
+    std::uint32_t r = seed;
+    const auto next = [&r] { return r = r * 1664525U + 1013904223U; };
+    for (std::size_t i = 0; i < count; ++i) {
+      const float observed = static_cast<float>(next() % 100000) / 7.0f;
+      ProfilePoint p{static_cast<std::int32_t>(next() % 13 == 0 ? (next() % 2048) * 4 : 0), 500.0f + static_cast<float>(i),
+                     observed, i % 5 == 0 ? 0.0f : observed * 0.97f, i % 11 == 0 ? 2.5f : 1.0f, static_cast<float>(i) / 3.0f};
+      if (i % 997 == 0) p.observed = std::numeric_limits<float>::quiet_NaN();
+      if (i % 1499 == 0) p.calculated = -std::numeric_limits<float>::infinity();
+      points.push_back(p);
+    }
+    return points;
+  };
+  const auto zeros_at = [](std::vector<ProfilePoint> points, std::size_t from, std::size_t count) {
+    for (std::size_t i = from; i < from + count && i < points.size(); ++i) points[i] = ProfilePoint{};
+    return points;
+  };
+  const auto bytes_of = [](const std::vector<ProfilePoint>& points) {
+    std::vector<writer::PointTail> tails;
+    for (std::size_t i = 0; i < points.size(); ++i) tails.push_back({i % 7 == 0 ? 0.0f : 1.0f / (1.0f + static_cast<float>(i)), 0.01f});
+    return writer::profile_bytes(points, tails);
+  };
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::size_t fail_at = std::string::npos;  // a read that fails there
+  };
+  const std::string many = bytes_of(points_of(10 * kChunkPoints + 100, 1));
+  const std::vector<Case> cases = {
+      {"ten chunks and a part", many},
+      {"zeros across a chunk's edge, then a point", bytes_of(zeros_at(points_of(3 * kChunkPoints, 2), kChunkPoints - 50, 100))},
+      {"two whole chunks of zeros inside", bytes_of(zeros_at(points_of(5 * kChunkPoints, 3), kChunkPoints, 2 * kChunkPoints))},
+      {"zeros from inside a chunk to the end", bytes_of(zeros_at(points_of(3 * kChunkPoints, 4), kChunkPoints + 7, 3 * kChunkPoints))},
+      {"zeros only", bytes_of(std::vector<ProfilePoint>(2 * kChunkPoints + 3))},
+      {"cut inside the trailing words", many.substr(0, 2 * 256 * ProfileBlock::kSize - 4)},
+      {"cut inside a block's points", many.substr(0, 3 * 256 * ProfileBlock::kSize + 300)},
+      {"empty", ""},
+      {"a read failing in the third chunk", many, 2 * 256 * ProfileBlock::kSize + 4000},
+      {"a read failing at a chunk's edge", many, 4 * 256 * ProfileBlock::kSize},
+  };
+  HistogramInfo histogram;
+  histogram.number = 1;
+  histogram.type.code = {'P', 'X', 'C', ' ', '\0'};
+  histogram.constants = {1.5406, 0.0, 0.0};
+  std::map<int, PhaseInfo> phases;
+  phases[1].name = "Corundum, \"alpha\"";
+  phases[3].name = "Quartz";
+  const HistogramExport what{&histogram, &phases};
+  struct Written {
+    std::string points, ticks, error;
+    CsvCounts counts;
+  };
+  const auto write = [&](const Case& c, unsigned helpers) {
+    Written w;
+    OutputFile points(memory_sink(w.points), "x_01.csv");
+    OutputFile ticks(memory_sink(w.ticks), "x_01_ticks.csv");
+    InputFile profile(c.fail_at == std::string::npos ? memory_source(c.bytes) : testing::failing_source(c.bytes, c.fail_at),
+                      "x.p01");
+    try {
+      w.counts = write_histogram_csv(profile, points, ticks, what, helpers);
+    } catch (const Fatal& e) {
+      w.error = e.what();
+    }
+    points.release_buffer();
+    ticks.release_buffer();
+    return w;
+  };
+  for (const Case& c : cases) {
+    const Written alone = write(c, 0);
+    EXPECT_EQ(alone.error.empty(), c.fail_at == std::string::npos) << c.what;
+    for (const unsigned helpers : {1U, 2U, 3U}) {
+      const Written chunked = write(c, helpers);
+      EXPECT_EQ(chunked.error, alone.error) << c.what;
+      if (!alone.error.empty()) continue;  // a failed export is thrown away whole
+      EXPECT_EQ(chunked.points, alone.points) << c.what << ", " << helpers << " helpers";
+      EXPECT_EQ(chunked.ticks, alone.ticks) << c.what;
+      EXPECT_EQ(chunked.counts.points_rows, alone.counts.points_rows) << c.what;
+      EXPECT_EQ(chunked.counts.points_bytes, alone.points.size()) << c.what;
+      EXPECT_EQ(chunked.counts.ticks_rows, alone.counts.ticks_rows) << c.what;
+      EXPECT_EQ(chunked.counts.ticks_bytes, alone.ticks.size()) << c.what;
+    }
+  }
+  // The cases reach what they are about: rows and ticks in every chunk, and
+  // the padding of the end left out.
+  const Written many_rows = write(cases[0], 0);
+  EXPECT_EQ(many_rows.counts.points_rows, 10 * kChunkPoints + 100);
+  EXPECT_GT(many_rows.counts.ticks_rows, 10 * kChunkPoints / 20);
+  EXPECT_EQ(write(cases[3], 0).counts.points_rows, kChunkPoints + 7);
+  EXPECT_EQ(write(cases[4], 0).counts.points_rows, 0U);
 }
 
 }  // namespace

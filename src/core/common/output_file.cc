@@ -64,7 +64,15 @@ void OutputFile::make_room(std::size_t size) {
 }
 
 void OutputFile::write(std::string_view text) {
-  // A block at a time: a long text needs no block of its own size.
+  // A text of a block or more goes to the sink as it stands, after what is
+  // buffered, in one write and without a copy.
+  if (text.size() >= kBlockSize) {
+    flush_block();
+    if (!sink_->write(text.data(), text.size())) failed_ = true;
+    flushed_ += text.size();
+    return;
+  }
+  // A shorter one through the block.
   while (!text.empty()) {
     const std::size_t piece = std::min(text.size(), kBlockSize);
     commit(std::copy_n(text.data(), piece, reserve(piece)));

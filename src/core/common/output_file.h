@@ -65,7 +65,8 @@ class OutputFile {
     return block_.get() + used_;
   }
   void commit(const char* end) { used_ = static_cast<std::size_t>(end - block_.get()); }
-  // Appends text of any length, a block at a time.
+  // Appends text of any length: through the block, or straight to the sink
+  // when it is a block or longer.
   void write(std::string_view text);
   // Writes out the buffered text and frees the block (the next reserve makes
   // a new one): for a file that stays open, but takes no more text for a while.

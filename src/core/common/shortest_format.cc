@@ -46,6 +46,18 @@ constexpr std::array<std::uint64_t, 20> kPowersOfTen = {1U,
                                                          1000000000000000000U,
                                                          10000000000000000000U};
 
+// n / 10^k for 0 <= k <= 19, each divisor a constant the compiler turns into
+// a multiplication: a division by a power of ten chosen at run time takes as
+// long as finding the digits did.
+template <std::size_t K = 0>
+std::uint64_t divide_by_power_of_ten(std::uint64_t n, int k) {
+  if constexpr (K + 1 == kPowersOfTen.size()) {
+    return n / kPowersOfTen[K];
+  } else {
+    return k == static_cast<int>(K) ? n / kPowersOfTen[K] : divide_by_power_of_ten<K + 1>(n, k);
+  }
+}
+
 // How many decimal digits n has (1 for 0): about log10 from its bit length,
 // then one comparison.
 int digit_count(std::uint64_t n) {
@@ -153,11 +165,13 @@ char* lay_out(char* out, bool negative, std::uint64_t significand, int exponent,
       write_digits(significand, n, out);
       return out + n;
     }
-    if (e >= 0) {  // a point inside the digits: written one place on, the
-                   // integer part then moved back over it
-      write_digits(significand, n, out + 1);
-      for (int i = 0; i <= e; ++i) out[i] = out[i + 1];
+    if (e >= 0) {  // a point inside the digits: the integer part, then the fraction
+      const int fraction_digits = n - e - 1;
+      const std::uint64_t integer = divide_by_power_of_ten(significand, fraction_digits);
+      write_digits(integer, e + 1, out);
       out[e + 1] = '.';
+      write_digits(significand - integer * kPowersOfTen[static_cast<std::size_t>(fraction_digits)], fraction_digits,
+                   out + e + 2);
       return out + n + 1;
     }
     // 0.000ddd: at most four zeros after the point, or scientific is shorter

@@ -99,9 +99,9 @@ struct HistogramJob {
   CsvCounts counts;
 };
 
-void run_job(HistogramJob& job, const std::map<int, PhaseInfo>& phases) {
+void run_job(HistogramJob& job, const std::map<int, PhaseInfo>& phases, unsigned helpers) {
   try {
-    job.counts = write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phases});
+    job.counts = write_histogram_csv(job.profile, *job.points, *job.ticks, {job.histogram, &phases}, helpers);
     job.profile.close();
     // Open until the commit, but their blocks are needed no more.
     job.points->release_buffer();
@@ -113,29 +113,31 @@ void run_job(HistogramJob& job, const std::map<int, PhaseInfo>& phases) {
   }
 }
 
-// Histograms are exported side by side, a thread a core: each job writes
-// only its own two files, so the bytes are those of a run one histogram at a
-// time, and the slowest part (shortest decimals) is spread over the machine.
+// Histograms are exported side by side, a thread a core, and each job
+// writes only its own two files, so the bytes are those of a run one
+// histogram at a time; cores left over (fewer histograms than cores, as
+// with the single histogram most experiments have) format a histogram's
+// rows in chunks beside it. The slowest part, shortest decimals, is spread
+// over the machine.
 void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, PhaseInfo>& phases) {
-#if defined(TROV_SINGLE_THREADED) || (defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__))
   // A browser page without shared memory has one thread, and so has a build
   // configured with TROV_THREADS=OFF (qemu-i386 starts no second one).
-  const std::size_t threads = 1;
-#else
-  const std::size_t threads = std::min<std::size_t>({jobs.size(), std::max(1U, std::thread::hardware_concurrency()), 8});
-#endif
+  const std::size_t cores = kExportThreads ? std::min<std::size_t>(std::max(1U, std::thread::hardware_concurrency()), 8) : 1;
+  const std::size_t threads = std::min(jobs.size(), cores);
+  // The job's own thread then only reads and writes.
+  const auto helpers = static_cast<unsigned>(cores > jobs.size() ? cores / threads : 0);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i = next++; i < jobs.size(); i = next++) run_job(jobs[i], phases);
+    for (std::size_t i = next++; i < jobs.size(); i = next++) run_job(jobs[i], phases, helpers);
   };
   if (threads <= 1) {
     work();
     return;
   }
-  std::vector<std::thread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  std::vector<std::thread> workers;
+  for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
   work();
-  for (std::thread& helper : helpers) helper.join();
+  for (std::thread& worker : workers) worker.join();
 }
 
 // The names of the request's files, with the experiment's types at hand.

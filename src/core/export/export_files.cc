@@ -1,10 +1,16 @@
 // Writes the export's CSV rows straight into block buffers, and its JSON with nlohmann::json.
 #include "export/export_files.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -49,10 +55,34 @@ std::string csv_number(double value) {
 
 namespace {
 
-void write_line(OutputFile& file, std::string_view line) {
+template <typename Out>
+void write_line(Out& file, std::string_view line) {
   char* out = file.reserve(line.size());
   file.commit(write_text(out, line));
 }
+
+// Text formatted into memory, as an OutputFile takes it (reserve, then commit):
+// a chunk of rows formatted on one thread and written in order on another.
+class TextBlock {
+ public:
+  char* reserve(std::size_t size) {
+    if (capacity_ - used_ < size) {
+      const std::size_t capacity = std::max(2 * capacity_, used_ + size);
+      std::unique_ptr<char[]> grown(new char[capacity]);  // NOLINT: uninitialised on purpose
+      if (used_ > 0) std::memcpy(grown.get(), text_.get(), used_);
+      text_ = std::move(grown);
+      capacity_ = capacity;
+    }
+    return text_.get() + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - text_.get()); }
+  std::string_view text() const { return {text_.get(), used_}; }
+  void clear() { used_ = 0; }
+
+ private:
+  std::unique_ptr<char[]> text_;  // NOLINT(cppcoreguidelines-avoid-c-arrays)
+  std::size_t capacity_ = 0, used_ = 0;
+};
 
 const char* position_header(Axis axis) {
   switch (axis) {
@@ -64,9 +94,10 @@ const char* position_header(Axis axis) {
   return "position";
 }
 
+template <typename Out>
 class PointWriter {
  public:
-  PointWriter(OutputFile& points, OutputFile& ticks, const HistogramExport& what)
+  PointWriter(Out& points, Out& ticks, const HistogramExport& what)
       : points_(points), ticks_(ticks), what_(what), has_d_(DSpacing(*what.histogram).usable()) {}
 
   void header() {
@@ -131,8 +162,8 @@ class PointWriter {
     });
   }
 
-  OutputFile& points_;
-  OutputFile& ticks_;
+  Out& points_;
+  Out& ticks_;
   const HistogramExport& what_;
   bool has_d_;
   std::uint64_t points_rows_ = 0, ticks_rows_ = 0;
@@ -228,8 +259,211 @@ ExportPoint export_point(const unsigned char* bytes, const HistogramType& type, 
   return out;
 }
 
-CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what) {
-  PointWriter writer(points, ticks, what);
+namespace {
+
+// A run of profile blocks and the rows they give, formatted apart from the
+// runs before and after it. The zero points at its end are only counted:
+// whether they give rows depends on whether a real point follows them,
+// which a later run may tell.
+struct RowChunk {
+  std::unique_ptr<unsigned char[]> bytes;  // NOLINT(cppcoreguidelines-avoid-c-arrays): whole blocks of the profile
+  std::size_t size = 0;
+  TextBlock points, ticks;
+  std::uint64_t points_rows = 0, ticks_rows = 0;
+  std::uint64_t trailing_zeros = 0;  // zero points at its end, not formatted
+  bool any_point = false;            // a point that is not zero, which releases the zeros before it
+};
+
+bool is_zero_point(const unsigned char* bytes) {
+  for (std::size_t i = 0; i < 6 * kWordSize; ++i) {
+    if (bytes[i] != 0) return false;
+  }
+  return true;
+}
+
+void format_chunk(RowChunk& chunk, const HistogramExport& what, const DSpacing& spacing) {
+  chunk.points.clear();
+  chunk.ticks.clear();
+  PointWriter<TextBlock> writer(chunk.points, chunk.ticks, what);
+  static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
+  std::uint64_t zeros = 0;
+  bool any_point = false;
+  for (std::size_t block = 0; block + ProfileBlock::kPointBytes <= chunk.size; block += ProfileBlock::kSize) {
+    for (std::size_t i = 0; i < kPointsPerBlock; ++i) {
+      const unsigned char* bytes = chunk.bytes.get() + block + i * kProfilePointSize;
+      if (is_zero_point(bytes)) {
+        ++zeros;
+        continue;
+      }
+      for (; zeros > 0; --zeros) writer.row(export_point(kZero.data(), what.histogram->type, spacing));
+      writer.row(export_point(bytes, what.histogram->type, spacing));
+      any_point = true;
+    }
+  }
+  chunk.points_rows = writer.points_rows();
+  chunk.ticks_rows = writer.ticks_rows();
+  chunk.trailing_zeros = zeros;
+  chunk.any_point = any_point;
+}
+
+// The rows of a histogram formatted a chunk at a time by helper threads while
+// this thread reads the profile and writes the chunks out in order: the same
+// bytes as one thread writing row after row. A chunk is 2,048 blocks (1 MiB
+// of profile, about 3 MB of text); a few are in flight at a time.
+class ChunkPipeline {
+ public:
+  ChunkPipeline(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what, unsigned helpers)
+      : profile_(profile), points_(points), ticks_(ticks), what_(what), spacing_(*what.histogram),
+        slots_(2 * static_cast<std::size_t>(helpers) + 1) {
+    zero_row_ = [&] {
+      TextBlock row, no_ticks;
+      PointWriter<TextBlock> writer(row, no_ticks, what);
+      static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
+      writer.row(export_point(kZero.data(), what.histogram->type, spacing_));
+      return std::string(row.text());
+    }();
+    for (Slot& slot : slots_) {
+      slot.chunk.bytes.reset(new unsigned char[kChunkBytes]);  // NOLINT: uninitialised on purpose
+      slot.chunk.points.reserve(kChunkBytes / ProfileBlock::kSize * kPointsPerBlock * kTypicalRowChars);
+    }
+    try {
+      for (unsigned i = 0; i < helpers; ++i) helpers_.emplace_back([this] { format_chunks(); });
+    } catch (...) {
+      stop();  // a thread the system would not start: those started are ended first
+      throw;
+    }
+  }
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+  ~ChunkPipeline() { stop(); }
+
+  CsvCounts run() {
+    PointWriter<OutputFile> header(points_, ticks_, what_);
+    header.header();
+    bool ended = false;
+    std::size_t next_read = 0, next_write = 0;
+    std::exception_ptr read_error;
+    auto read_next = [&] {
+      Slot& slot = slots_[next_read % slots_.size()];
+      slot.chunk.size = profile_.read_partial(slot.chunk.bytes.get(), kChunkBytes);
+      ended = slot.chunk.size < kChunkBytes;
+      try {
+        profile_.check_reading();
+      } catch (...) {
+        read_error = std::current_exception();  // reported once the points before it are written
+        ended = true;
+      }
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        slot.state = State::kRead;
+        slot.sequence = next_read++;
+      }
+      to_format_.notify_one();
+    };
+    while (!ended && next_read < slots_.size()) read_next();
+    while (next_write < next_read) {
+      Slot& slot = slots_[next_write % slots_.size()];
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        formatted_.wait(lock, [&] { return slot.state == State::kFormatted; });
+      }
+      if (slot.error) std::rethrow_exception(slot.error);
+      write_out(slot.chunk);
+      ++next_write;
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        slot.state = State::kFree;
+      }
+      if (!ended) read_next();
+    }
+    if (read_error) std::rethrow_exception(read_error);
+    return {points_rows_, points_.size(), ticks_rows_, ticks_.size()};
+  }
+
+ private:
+  static constexpr std::size_t kChunkBytes = 256 * ProfileBlock::kSize;
+  static constexpr std::size_t kTypicalRowChars = 128;  // room for a chunk's rows, so that it seldom grows
+  enum class State { kFree, kRead, kFormatting, kFormatted };
+  struct Slot {
+    RowChunk chunk;
+    State state = State::kFree;
+    std::size_t sequence = 0;
+    std::exception_ptr error;
+  };
+
+  void stop() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    to_format_.notify_all();
+    for (std::thread& helper : helpers_) helper.join();
+  }
+
+  // A helper: formats the chunks read, the earliest first.
+  void format_chunks() {
+    for (;;) {
+      Slot* slot = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        to_format_.wait(lock, [&] {
+          if (stopping_) return true;
+          for (Slot& s : slots_) {
+            if (s.state == State::kRead && (slot == nullptr || s.sequence < slot->sequence)) slot = &s;
+          }
+          return slot != nullptr;
+        });
+        if (slot == nullptr) return;
+        slot->state = State::kFormatting;
+      }
+      try {
+        format_chunk(slot->chunk, what_, spacing_);
+      } catch (...) {
+        slot->error = std::current_exception();  // memory, say: the writer reports it in turn
+      }
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        slot->state = State::kFormatted;
+      }
+      formatted_.notify_all();
+    }
+  }
+
+  void write_out(const RowChunk& chunk) {
+    if (chunk.any_point) {
+      points_rows_ += pending_zeros_;
+      for (; pending_zeros_ > 0; --pending_zeros_) points_.write(zero_row_);
+      points_.write(chunk.points.text());
+      ticks_.write(chunk.ticks.text());
+      points_rows_ += chunk.points_rows;
+      ticks_rows_ += chunk.ticks_rows;
+    }
+    pending_zeros_ += chunk.trailing_zeros;
+    points_.check_written();
+    ticks_.check_written();
+  }
+
+  InputFile& profile_;
+  OutputFile& points_;
+  OutputFile& ticks_;
+  const HistogramExport& what_;
+  const DSpacing spacing_;
+  std::string zero_row_;  // the row of a zero point, which every zero point gives
+  std::vector<Slot> slots_;
+  std::uint64_t pending_zeros_ = 0;  // zero points written only once a real point follows
+  std::uint64_t points_rows_ = 0, ticks_rows_ = 0;
+  std::mutex mutex_;
+  std::condition_variable to_format_, formatted_;
+  bool stopping_ = false;
+  std::vector<std::thread> helpers_;
+};
+
+}  // namespace
+
+CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what,
+                              unsigned helpers) {
+  if (kExportThreads && helpers > 0) return ChunkPipeline(profile, points, ticks, what, helpers).run();
+  PointWriter<OutputFile> writer(points, ticks, what);
   writer.header();
   read_export_points(
       profile, *what.histogram, [&](const ExportPoint& p) { writer.row(p); },

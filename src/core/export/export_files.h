@@ -65,7 +65,18 @@ struct HistogramExport {
 struct CsvCounts {
   std::uint64_t points_rows = 0, points_bytes = 0, ticks_rows = 0, ticks_bytes = 0;
 };
-CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what);
+// Whether this build starts threads: not one configured single-threaded
+// (TROV_THREADS=OFF), nor WebAssembly without shared memory (a browser page).
+#if defined(TROV_SINGLE_THREADED) || (defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__))
+inline constexpr bool kExportThreads = false;
+#else
+inline constexpr bool kExportThreads = true;
+#endif
+
+// helpers: threads that format the rows, a chunk of the profile at a time,
+// while this one reads and writes (the same bytes); 0, this thread alone.
+CsvCounts write_histogram_csv(InputFile& profile, OutputFile& points, OutputFile& ticks, const HistogramExport& what,
+                              unsigned helpers = 0);
 
 // A CSV field in UTF-8, quoted when it holds a comma, a quote or a line end;
 // a number as the CSV files write it (the shortest digits, nan, inf, -inf).
