@@ -2,6 +2,7 @@
 //
 // Run with bench/run (see the README); ratios between neighbours are what count.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdio>
@@ -101,7 +102,9 @@ void BM_ConvertInMemory(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()) * kPointsPerHistogram, benchmark::Counter::kIsRate);
 }
 
-// A 4-histogram experiment on disk, written once.
+// Experiments on disk, written once: four histograms of 250,000 points
+// ("bench"), and one of 1,000,000 ("one"), as most experiments have one.
+// Written anew by each run of the benchmarks.
 const fs::path& experiment_folder() {
   static const fs::path folder = [] {
     fs::path dir = fs::temp_directory_path() / "trov-bench";
@@ -111,18 +114,33 @@ const fs::path& experiment_folder() {
     for (int h = 1; h <= kHistograms; ++h) {
       trov::fixtures::write_file((dir / ("bench.p0" + std::to_string(h))).string(), profile_bytes());
     }
+    // With its wavelengths, so that trov-export writes d and Q too, over 5 to 150 degrees.
+    trov::fixtures::write_file((dir / "one.exp").string(),
+                               trov::writer::record(" EXPR  HTYP1  PXC") + "\r\n" +
+                                   trov::writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500") +
+                                   "\r\n");
+    trov::fixtures::write_file((dir / "one.p01").string(),
+                               trov::writer::profile_bytes(pattern(kHistograms * kPointsPerHistogram, 500.0f, 0.0145f)));
     return dir;
   }();
   return folder;
 }
 
-// Runs args in the experiment folder through the peak_rss launcher, with the
-// experiment's name on standard input and standard output discarded; returns
-// the program's peak resident size in kB.
-long run_child(std::vector<std::string> args) {
+// The processor time of the children waited for so far (user and system), in seconds.
+double children_cpu_seconds() {
+  rusage usage{};
+  getrusage(RUSAGE_CHILDREN, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs args in the experiment folder through the peak_rss launcher, with
+// input on standard input and standard output discarded; returns the
+// program's peak resident size in kB.
+long run_child(std::vector<std::string> args, const std::string& input = "bench\n") {
   const std::string rss_file = (experiment_folder() / "peak_rss.txt").string();
   args.insert(args.begin(), {PEAK_RSS_EXE, rss_file});
-  const auto run = trov::testing::run_trov_in(experiment_folder().string(), "bench\n",
+  const auto run = trov::testing::run_trov_in(experiment_folder().string(), input,
                                               (experiment_folder() / "name.txt").string(), "/dev/null", args);
   if (run.status != 0) {
     std::fprintf(stderr, "%s failed\n", args[2].c_str());
@@ -131,18 +149,25 @@ long run_child(std::vector<std::string> args) {
   return std::stol(trov::fixtures::read_file(rss_file));
 }
 
-void run_whole(benchmark::State& state, const std::vector<std::string>& args) {
+// The wall time (the benchmark's), the processor time of the program and
+// its children a run (cpu_ms), and the peak memory.
+void run_whole(benchmark::State& state, const std::vector<std::string>& args, const std::string& input = "bench\n") {
   experiment_folder();  // written once, before any timing
   long peak = 0;
-  for (auto _ : state) peak = std::max(peak, run_child(args));
+  const double cpu_before = children_cpu_seconds();
+  for (auto _ : state) peak = std::max(peak, run_child(args, input));
   state.counters["points/s"] = benchmark::Counter(
       static_cast<double>(state.iterations()) * kHistograms * kPointsPerHistogram, benchmark::Counter::kIsRate);
   state.counters["peak_rss_kB"] = static_cast<double>(peak);
+  state.counters["cpu_ms"] = (children_cpu_seconds() - cpu_before) * 1000 / static_cast<double>(state.iterations());
 }
 
 void BM_WholeProgram(benchmark::State& state) { run_whole(state, {TROV_EXE}); }
 // The full-precision export of the same experiment, beside trov itself.
 void BM_Export(benchmark::State& state) { run_whole(state, {TROV_EXPORT_EXE, "bench"}); }
+// The same points in one histogram: trov, and trov-export beside it.
+void BM_WholeProgramOne(benchmark::State& state) { run_whole(state, {TROV_EXE}, "one\n"); }
+void BM_ExportOne(benchmark::State& state) { run_whole(state, {TROV_EXPORT_EXE, "one"}, "one\n"); }
 void BM_WholeProgramStdio(benchmark::State& state) { run_whole(state, {TROV_STDIO_EXE}); }
 // Copying the bytes the program reads and writes: the profiles in, the plot
 // and marker files (of an earlier run) out.
@@ -263,5 +288,7 @@ BENCHMARK(BM_WholeProgram)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WholeProgramStdio)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_WholeProgramCat)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Export)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeProgramOne)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportOne)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -124,8 +124,7 @@ void run_jobs(std::vector<HistogramJob>& jobs, const std::map<int, PhaseInfo>& p
   // configured with TROV_THREADS=OFF (qemu-i386 starts no second one).
   const std::size_t cores = kExportThreads ? std::min<std::size_t>(std::max(1U, std::thread::hardware_concurrency()), 8) : 1;
   const std::size_t threads = std::min(jobs.size(), cores);
-  // The job's own thread then only reads and writes.
-  const auto helpers = static_cast<unsigned>(cores > jobs.size() ? cores / threads : 0);
+  const auto helpers = static_cast<unsigned>(cores > jobs.size() ? cores / threads - 1 : 0);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t i = next++; i < jobs.size(); i = next++) run_job(jobs[i], phases, helpers);

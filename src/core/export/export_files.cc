@@ -307,8 +307,9 @@ void format_chunk(RowChunk& chunk, const HistogramExport& what, const DSpacing& 
 }
 
 // The rows of a histogram formatted a chunk at a time by helper threads while
-// this thread reads the profile and writes the chunks out in order: the same
-// bytes as one thread writing row after row. A chunk is 2,048 blocks (1 MiB
+// this thread reads the profile and writes the chunks out in order, and
+// formats chunks too while it waits: the same bytes as one thread writing
+// row after row. A chunk is 2,048 blocks (1 MiB
 // of profile, about 3 MB of text); a few are in flight at a time.
 class ChunkPipeline {
  public:
@@ -363,9 +364,16 @@ class ChunkPipeline {
     while (!ended && next_read < slots_.size()) read_next();
     while (next_write < next_read) {
       Slot& slot = slots_[next_write % slots_.size()];
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        formatted_.wait(lock, [&] { return slot.state == State::kFormatted; });
+      // While the next chunk to write is being formatted, this thread formats one too.
+      for (;;) {
+        Slot* other = nullptr;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          formatted_.wait(lock, [&] { return slot.state == State::kFormatted || (other = earliest_read()) != nullptr; });
+          if (slot.state == State::kFormatted) break;
+          other->state = State::kFormatting;
+        }
+        format(*other);
       }
       if (slot.error) std::rethrow_exception(slot.error);
       write_out(slot.chunk);
@@ -400,32 +408,40 @@ class ChunkPipeline {
     for (std::thread& helper : helpers_) helper.join();
   }
 
+  // The earliest chunk read and not yet taken, or none (with mutex_ held).
+  Slot* earliest_read() {
+    Slot* slot = nullptr;
+    for (Slot& s : slots_) {
+      if (s.state == State::kRead && (slot == nullptr || s.sequence < slot->sequence)) slot = &s;
+    }
+    return slot;
+  }
+
+  // Formats a slot taken (kFormatting) and hands it back formatted.
+  void format(Slot& slot) {
+    try {
+      format_chunk(slot.chunk, what_, spacing_);
+    } catch (...) {
+      slot.error = std::current_exception();  // memory, say: the writer reports it in turn
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      slot.state = State::kFormatted;
+    }
+    formatted_.notify_all();
+  }
+
   // A helper: formats the chunks read, the earliest first.
   void format_chunks() {
     for (;;) {
       Slot* slot = nullptr;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        to_format_.wait(lock, [&] {
-          if (stopping_) return true;
-          for (Slot& s : slots_) {
-            if (s.state == State::kRead && (slot == nullptr || s.sequence < slot->sequence)) slot = &s;
-          }
-          return slot != nullptr;
-        });
-        if (slot == nullptr) return;
+        to_format_.wait(lock, [&] { return stopping_ || (slot = earliest_read()) != nullptr; });
+        if (stopping_) return;
         slot->state = State::kFormatting;
       }
-      try {
-        format_chunk(slot->chunk, what_, spacing_);
-      } catch (...) {
-        slot->error = std::current_exception();  // memory, say: the writer reports it in turn
-      }
-      {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        slot->state = State::kFormatted;
-      }
-      formatted_.notify_all();
+      format(*slot);
     }
   }
 
