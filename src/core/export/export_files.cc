@@ -317,7 +317,8 @@ class ChunkPipeline {
       : profile_(profile), points_(points), ticks_(ticks), what_(what), spacing_(*what.histogram),
         slots_(2 * static_cast<std::size_t>(helpers) + 1) {
     zero_row_ = [&] {
-      TextBlock row, no_ticks;
+      TextBlock row;
+      TextBlock no_ticks;
       PointWriter<TextBlock> writer(row, no_ticks, what);
       static constexpr std::array<unsigned char, kProfilePointSize> kZero{};
       writer.row(export_point(kZero.data(), what.histogram->type, spacing_));
@@ -336,13 +337,16 @@ class ChunkPipeline {
   }
   ChunkPipeline(const ChunkPipeline&) = delete;
   ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+  ChunkPipeline(ChunkPipeline&&) = delete;
+  ChunkPipeline& operator=(ChunkPipeline&&) = delete;
   ~ChunkPipeline() { stop(); }
 
   CsvCounts run() {
     PointWriter<OutputFile> header(points_, ticks_, what_);
     header.header();
     bool ended = false;
-    std::size_t next_read = 0, next_write = 0;
+    std::size_t next_read = 0;
+    std::size_t next_write = 0;
     std::exception_ptr read_error;
     auto read_next = [&] {
       Slot& slot = slots_[next_read % slots_.size()];
