@@ -33,6 +33,17 @@ TEST(ShortestFormat, WritesWhatToCharsWritesForEveryKindOfValue) {
                            std::numeric_limits<double>::min(), std::numeric_limits<double>::max(), 2.5e-8, 1e100,
                            1.7976931348623157e308, 0.3, 2.0 / 3.0, 100.0, 1234.5, 0.5};
   for (double v : tricky) EXPECT_EQ(ours(v), oracle(v)) << oracle(v);
+  // Every count of shortest digits with the point before, inside and after
+  // them and in every notation: the digits are copied in fixed-size pieces
+  // whose offsets depend on both.
+  const std::string digits = "12345678901234567";
+  for (std::size_t n = 1; n <= digits.size(); ++n) {
+    for (int exponent = -26; exponent <= 26; ++exponent) {
+      const double v = std::strtod((digits.substr(0, n) + "e" + std::to_string(exponent)).c_str(), nullptr);
+      EXPECT_EQ(ours(v), oracle(v)) << oracle(v);
+      EXPECT_EQ(ours(-v), oracle(-v)) << oracle(-v);
+    }
+  }
   for (float v : {0.0f, 1e-45f, 3.4028235e38f, 0.01f, 16777216.0f, 1e10f, 1.1754944e-38f}) {
     EXPECT_EQ(ours(v), oracle(v)) << oracle(v);
   }

@@ -46,17 +46,6 @@ constexpr std::array<std::uint64_t, 20> kPowersOfTen = {1U,
                                                          1000000000000000000U,
                                                          10000000000000000000U};
 
-// n / 10^k for 0 <= k <= 19, each divisor a constant the compiler turns into
-// a multiplication rather than a division instruction.
-template <std::size_t K = 0>
-std::uint64_t divide_by_power_of_ten(std::uint64_t n, int k) {
-  if constexpr (K + 1 == kPowersOfTen.size()) {
-    return n / kPowersOfTen[K];
-  } else {
-    return k == static_cast<int>(K) ? n / kPowersOfTen[K] : divide_by_power_of_ten<K + 1>(n, k);
-  }
-}
-
 // How many decimal digits n has (1 for 0): about log10 from its bit length,
 // then one comparison.
 int digit_count(std::uint64_t n) {
@@ -139,9 +128,24 @@ char* exact_integer(char* out, double value) {
   return out;
 }
 
-// significand * 10^exponent (significand > 0) in the shorter of fixed and
-// scientific notation, fixed on a tie, as the C++ standard asks of to_chars.
-// value is the number itself, for the one case that needs its exact digits.
+// The 17 decimal digits of n < 10^17, zeros first where it has fewer, at
+// out: one digit and two groups of eight that do not wait on one another.
+// Every significand is written this way, whatever its length, so that the
+// layout below copies fixed-size pieces out of it instead of looping over
+// digits with a branch whose outcome changes from one number to the next.
+constexpr int kSignificandDigits = 17;
+void seventeen_digits(std::uint64_t n, char* out) {
+  const std::uint64_t high = n / 100000000;
+  out[0] = static_cast<char>('0' + high / 100000000);
+  eight_digits(static_cast<std::uint32_t>(high % 100000000), out + 1);
+  eight_digits(static_cast<std::uint32_t>(n % 100000000), out + 9);
+}
+
+// significand * 10^exponent (0 < significand < 10^17) in the shorter of
+// fixed and scientific notation, fixed on a tie, as the C++ standard asks of
+// to_chars. value is the number itself, for the one case that needs its
+// exact digits. Digits are copied in fixed-size pieces: past the returned
+// end it leaves others, within kMaxShortestChars of out.
 char* lay_out(char* out, bool negative, std::uint64_t significand, int exponent, double value) {
   while (significand % 10 == 0) {  // Dragonbox leaves none; cheap to be sure
     significand /= 10;
@@ -153,41 +157,35 @@ char* lay_out(char* out, bool negative, std::uint64_t significand, int exponent,
   const int scientific = n + (n > 1 ? 1 : 0) + 2 + (magnitude >= 100 ? 3 : 2);
   const int fixed = e >= 0 ? (e >= n - 1 ? e + 1 : n + 1) : n + 1 - e;
   if (negative) *out++ = '-';
+  if (fixed <= scientific && e > n - 1) {
+    // An integer with more places than shortest digits: of the strings of
+    // that length that read back, to_chars takes the nearest, which is the
+    // value's own digits (474442760192, not 474442760000).
+    return exact_integer(out, std::fabs(value));
+  }
+  // The digits and room after them for the fixed-size copies, which read up
+  // to 17 characters from any of the n.
+  std::array<char, 2 * kSignificandDigits> all{};
+  seventeen_digits(significand, all.data());
+  const char* digits = all.data() + (kSignificandDigits - n);  // the n digits
   if (fixed <= scientific) {
-    if (e > n - 1) {
-      // An integer with more places than shortest digits: of the strings of
-      // that length that read back, to_chars takes the nearest, which is
-      // the value's own digits (474442760192, not 474442760000).
-      return exact_integer(out, std::fabs(value));
-    }
-    if (e == n - 1) {  // an integer: its digits
-      write_digits(significand, n, out);
-      return out + n;
-    }
-    if (e >= 0) {  // a point inside the digits: the integer part, then the fraction
-      const int fraction_digits = n - e - 1;
-      const std::uint64_t integer = divide_by_power_of_ten(significand, fraction_digits);
-      write_digits(integer, e + 1, out);
+    if (e >= 0) {  // an integer, or a point inside the digits: the fraction moved one on
+      std::memcpy(out, digits, kSignificandDigits);
+      if (e == n - 1) return out + n;
       out[e + 1] = '.';
-      write_digits(significand - integer * kPowersOfTen[static_cast<std::size_t>(fraction_digits)], fraction_digits,
-                   out + e + 2);
+      std::memcpy(out + e + 2, digits + e + 1, kSignificandDigits - 1);
       return out + n + 1;
     }
     // 0.000ddd: at most four zeros after the point, or scientific is shorter
     constexpr std::array<char, 6> kZeros = {'0', '.', '0', '0', '0', '0'};
-    std::copy(kZeros.begin(), kZeros.end(), out);
-    out += 1 - e;
-    write_digits(significand, n, out);
-    return out + n;
+    std::memcpy(out, kZeros.data(), kZeros.size());
+    std::memcpy(out + 1 - e, digits, kSignificandDigits);
+    return out + 1 - e + n;
   }
-  write_digits(significand, n, out + 1);
-  out[0] = out[1];
-  if (n > 1) {
-    out[1] = '.';
-    out += n + 1;
-  } else {
-    out += 1;
-  }
+  out[0] = digits[0];
+  out[1] = '.';
+  std::memcpy(out + 2, digits + 1, kSignificandDigits - 1);
+  out += n > 1 ? n + 1 : 1;
   *out++ = 'e';
   *out++ = e < 0 ? '-' : '+';
   if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);

@@ -5,8 +5,10 @@
 
 namespace trov {
 
-// Room that format_shortest needs: "-1.2345678901234567e-308" and less.
-inline constexpr std::size_t kMaxShortestChars = 32;
+// Room that format_shortest needs: the longest text, "-1.2345678901234567e-308",
+// has 24 characters, but digits are copied in fixed-size pieces that may
+// reach a few places past the text's end.
+inline constexpr std::size_t kMaxShortestChars = 40;
 
 // Writes the shortest decimal that reads back to value (finite) and returns
 // its end: the same characters as std::to_chars(first, last, value) without a
