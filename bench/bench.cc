@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/shortest_format.h"
 #include "export/powder_cif.h"
 #include "export/export_files.h"
 #include "plot_files/conversion.h"
@@ -77,6 +78,31 @@ void BM_PlotLineSnprintf(benchmark::State& state) {
                                            static_cast<double>(p.auxiliary)));
   }
   state.counters["points/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// trov-export's numbers one at a time: doubles as the CSV has them (products
+// of two floats, all their digits), as text and as the digits alone. The
+// digits are the floor under trov-export's processor time.
+const std::vector<double>& export_values() {
+  static const std::vector<double> values = [] {
+    std::vector<double> v;
+    for (const ProfilePoint& p : pattern(4096, 500.0f, 0.5f)) v.push_back(static_cast<double>(p.observed) * p.scale);
+    return v;
+  }();
+  return values;
+}
+
+void BM_ShortestText(benchmark::State& state) {
+  const std::vector<double>& values = export_values();
+  char text[trov::kMaxShortestChars];
+  std::size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(trov::format_shortest(text, values[i++ % values.size()]));
+}
+
+void BM_ShortestDigits(benchmark::State& state) {
+  const std::vector<double>& values = export_values();
+  std::size_t i = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(trov::shortest_decimal(values[i++ % values.size()]));
 }
 
 // One histogram converted from a profile held in memory to /dev/null.
@@ -282,6 +308,8 @@ BENCHMARK(BM_Series)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRea
 BENCHMARK(BM_LargeHistogramCif)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlotLine);
 BENCHMARK(BM_PlotLineSnprintf);
+BENCHMARK(BM_ShortestText);
+BENCHMARK(BM_ShortestDigits);
 BENCHMARK_TEMPLATE(BM_ConvertInMemory, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_ConvertInMemory, true)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WholeProgram)->Unit(benchmark::kMillisecond)->UseRealTime();

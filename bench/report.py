@@ -39,6 +39,10 @@ for export, trov, what in [("BM_ExportOne", "BM_WholeProgramOne", "one histogram
               % (what, e["real_time"], t["real_time"], e["real_time"] / t["real_time"],
                  e["cpu_ms"], t["cpu_ms"], e["cpu_ms"] / t["cpu_ms"]))
 
+if "BM_ShortestText" in median and "BM_ShortestDigits" in median:
+    print("  a shortest decimal of a double as text: %.1f ns, of which its digits (Dragonbox): %.1f ns"
+          % (line("BM_ShortestText")[0], line("BM_ShortestDigits")[0]))
+
 if "BM_Series/1000" in median and "BM_Series/100" in median:
     small, large = median["BM_Series/100"], median["BM_Series/1000"]
     print("\ntrov-series, 1,000 experiments of 27 KB: %.0f ms (target < 2000)" % large["real_time"])
