@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/shortest_format.h"
+#include "numbers/shortest_format.h"
 #include "export/powder_cif.h"
 #include "export/export_files.h"
 #include "plot_files/conversion.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/output_file.h"
+#include "io/output_file.h"
 #include "plot_files/conversion.h"
 #include "testing/fuzz_support.h"
 

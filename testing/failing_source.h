@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "common/input_file.h"
+#include "io/input_file.h"
 
 namespace trov::testing {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "common/bit_copy.h"
+#include "numbers/bit_copy.h"
 
 namespace trov::writer {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #ifdef _WIN32
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #include <psapi.h>
 
 #include <filesystem>

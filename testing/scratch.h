@@ -12,8 +12,8 @@
 #endif
 
 #include "common/fatal.h"
-#include "common/input_file.h"
-#include "common/output_file.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
 #include "testing/files.h"
 #include "testing/run_program.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/fatal.h"
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 #include "common/utf8.h"
 #include "console_window.h"
 #include "gsas/file_names.h"

@@ -14,7 +14,7 @@
 #endif
 
 #ifdef _WIN32
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #endif
 
 #include <algorithm>
@@ -34,7 +34,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/fixed_point_format.h"
+#include "numbers/fixed_point_format.h"
 #include "common/version.h"
 #include "export/export_files.h"
 #include "gsas/d_spacing.h"

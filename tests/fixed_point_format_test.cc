@@ -1,5 +1,5 @@
 // Checks the plot and marker number formats against std::to_chars, value by value.
-#include "common/fixed_point_format.h"
+#include "numbers/fixed_point_format.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bit_copy.h"
+#include "numbers/bit_copy.h"
 #include "plot_files/conversion.h"
 
 namespace trov {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "common/bit_copy.h"
+#include "numbers/bit_copy.h"
 #include "testing/files.h"
 #include "sample.h"
 #include "testing/scratch.h"

@@ -1,5 +1,5 @@
 // Shortest round-trip decimals against std::to_chars: the same characters for every kind of double and float.
-#include "common/shortest_format.h"
+#include "numbers/shortest_format.h"
 
 #include <gtest/gtest.h>
 

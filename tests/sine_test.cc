@@ -1,5 +1,5 @@
 // The sine of degrees against a long double oracle: within one ulp everywhere, exact where the angle is.
-#include "common/sine.h"
+#include "numbers/sine.h"
 
 #include <gtest/gtest.h>
 

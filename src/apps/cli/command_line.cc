@@ -6,7 +6,7 @@
 #include <new>
 
 #ifdef _WIN32
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #include <shellapi.h>
 #endif
 

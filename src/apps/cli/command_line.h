@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 
 namespace trov {
 

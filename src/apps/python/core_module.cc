@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "common/fatal.h"
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 #include "common/utf8.h"
 #include "export/export_experiment.h"
 #include "export/export_files.h"

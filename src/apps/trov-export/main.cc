@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "command_line.h"
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 #include "common/version.h"
 #include "export/export_experiment.h"
 

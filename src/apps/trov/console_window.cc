@@ -2,7 +2,7 @@
 #include "console_window.h"
 
 #ifdef _WIN32
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #endif
 
 namespace trov {

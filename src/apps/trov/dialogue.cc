@@ -8,7 +8,7 @@
 #ifdef _WIN32
 #include <io.h>
 
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #endif
 
 #include "common/fatal.h"

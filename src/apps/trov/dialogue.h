@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 
 namespace trov {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "common/shortest_format.h"
+#include "numbers/shortest_format.h"
 #include "common/utf8.h"
 
 namespace trov {

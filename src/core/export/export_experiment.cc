@@ -10,8 +10,8 @@
 
 #include "export/powder_cif.h"
 #include "common/fatal.h"
-#include "common/output_set.h"
-#include "common/file_handle.h"
+#include "io/output_set.h"
+#include "io/file_handle.h"
 #include "export/export_files.h"
 #include "gsas/experiment.h"
 #include "gsas/file_names.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "common/file_handle.h"
-#include "common/input_file.h"
+#include "io/file_handle.h"
+#include "io/input_file.h"
 #include "gsas/experiment.h"
 
 namespace trov {

@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/shortest_format.h"
+#include "numbers/shortest_format.h"
 #include "common/utf8.h"
 #include "gsas/d_spacing.h"
 #include "gsas/profile.h"

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "common/input_file.h"
-#include "common/output_file.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
 #include "gsas/d_spacing.h"
 #include "gsas/experiment.h"
 #include "gsas/profile.h"

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "common/sine.h"
+#include "numbers/sine.h"
 
 namespace trov {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/input_file.h"
+#include "io/input_file.h"
 
 namespace trov {
 

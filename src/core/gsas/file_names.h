@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/file_handle.h"
-#include "common/input_file.h"
+#include "io/file_handle.h"
+#include "io/input_file.h"
 
 namespace trov {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "common/input_file.h"
+#include "io/input_file.h"
 
 namespace trov {
 

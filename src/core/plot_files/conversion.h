@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/fixed_point_format.h"
-#include "common/input_file.h"
-#include "common/output_file.h"
+#include "numbers/fixed_point_format.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
 #include "gsas/experiment.h"
 #include "gsas/profile.h"
 

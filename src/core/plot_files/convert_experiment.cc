@@ -4,9 +4,9 @@
 #include <string>
 
 #include "common/fatal.h"
-#include "common/file_handle.h"
-#include "common/input_file.h"
-#include "common/output_file.h"
+#include "io/file_handle.h"
+#include "io/input_file.h"
+#include "io/output_file.h"
 #include "gsas/experiment.h"
 #include "gsas/file_names.h"
 #include "plot_files/conversion.h"

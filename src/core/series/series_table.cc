@@ -13,7 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/fatal.h"
-#include "common/output_set.h"
+#include "io/output_set.h"
 #include "common/utf8.h"
 #include "export/export_experiment.h"
 #include "export/export_files.h"

@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 #include "gsas/experiment.h"
 
 namespace trov {

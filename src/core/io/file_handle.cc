@@ -1,5 +1,5 @@
 // Opening files: a folder counts as a failed open on every platform; Windows names go through UTF-16.
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 
 #include <exception>
 #include <filesystem>
@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "common/windows_api.h"
+#include "io/windows_api.h"
 #else
 #include "common/utf8.h"
 

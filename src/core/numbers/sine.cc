@@ -1,5 +1,5 @@
 // A sine of degrees: exact reduction to [0, 45] degrees, then minimax polynomials in double-double arguments.
-#include "common/sine.h"
+#include "numbers/sine.h"
 
 #include <cmath>
 #include <cstdint>

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "common/file_handle.h"
-#include "common/output_file.h"
+#include "io/file_handle.h"
+#include "io/output_file.h"
 
 namespace trov {
 

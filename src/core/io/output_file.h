@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/file_handle.h"
+#include "io/file_handle.h"
 
 namespace trov {
 

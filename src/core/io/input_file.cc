@@ -1,5 +1,5 @@
 // Checked reads from a file or memory, and the put-back and skip steps.
-#include "common/input_file.h"
+#include "io/input_file.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Block-buffered writes to a file or memory, checked after each block and at the close.
-#include "common/output_file.h"
+#include "io/output_file.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // Temporary files renamed into place together, old copies kept until the set stands, stale temporaries removed.
-#include "common/output_set.h"
+#include "io/output_set.h"
 
 #include <array>
 #include <atomic>

@@ -1,5 +1,5 @@
 // Fixed-point text: the table of four-digit groups, and the paths for values the inlined one does not take.
-#include "common/fixed_point_format.h"
+#include "numbers/fixed_point_format.h"
 
 #include <cstring>
 

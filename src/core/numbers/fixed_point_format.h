@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "common/bit_copy.h"
+#include "numbers/bit_copy.h"
 
 namespace trov {
 
