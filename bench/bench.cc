@@ -45,7 +45,7 @@ std::vector<ProfilePoint> pattern(int count, float start, float step) {
 }
 
 const std::string& profile_bytes() {
-  static const std::string bytes = trov::writer::profile_bytes(pattern(kPointsPerHistogram, 500.0f, 0.5f));
+  static const std::string bytes = trov::testing::profile_bytes(pattern(kPointsPerHistogram, 500.0f, 0.5f));
   return bytes;
 }
 
@@ -135,18 +135,18 @@ const fs::path& experiment_folder() {
   static const fs::path folder = [] {
     fs::path dir = fs::temp_directory_path() / "trov-bench";
     fs::create_directories(dir);
-    trov::fixtures::write_file((dir / "bench.exp").string(),
-                               trov::writer::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
+    trov::testing::write_file((dir / "bench.exp").string(),
+                               trov::testing::record(" EXPR  HTYP1  PXC  PNT  PXC  PNT") + "\r\n");
     for (int h = 1; h <= kHistograms; ++h) {
-      trov::fixtures::write_file((dir / ("bench.p0" + std::to_string(h))).string(), profile_bytes());
+      trov::testing::write_file((dir / ("bench.p0" + std::to_string(h))).string(), profile_bytes());
     }
     // With its wavelengths, so that trov-export writes d and Q too, over 5 to 150 degrees.
-    trov::fixtures::write_file((dir / "one.exp").string(),
-                               trov::writer::record(" EXPR  HTYP1  PXC") + "\r\n" +
-                                   trov::writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500") +
+    trov::testing::write_file((dir / "one.exp").string(),
+                               trov::testing::record(" EXPR  HTYP1  PXC") + "\r\n" +
+                                   trov::testing::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500") +
                                    "\r\n");
-    trov::fixtures::write_file((dir / "one.p01").string(),
-                               trov::writer::profile_bytes(pattern(kHistograms * kPointsPerHistogram, 500.0f, 0.0145f)));
+    trov::testing::write_file((dir / "one.p01").string(),
+                               trov::testing::profile_bytes(pattern(kHistograms * kPointsPerHistogram, 500.0f, 0.0145f)));
     return dir;
   }();
   return folder;
@@ -172,7 +172,7 @@ long run_child(std::vector<std::string> args, const std::string& input = "bench\
     std::fprintf(stderr, "%s failed\n", args[2].c_str());
     std::abort();
   }
-  return std::stol(trov::fixtures::read_file(rss_file));
+  return std::stol(trov::testing::read_file(rss_file));
 }
 
 // The wall time (the benchmark's), the processor time of the program and
@@ -213,12 +213,12 @@ const fs::path& series_folder(int count) {
     const fs::path dir = fs::temp_directory_path() / ("trov-bench-series-" + std::to_string(count));
     fs::remove_all(dir);
     fs::create_directories(dir / "runs");
-    const std::string experiment = trov::fixtures::read_file(TROV_SERIES_EXPERIMENT);
+    const std::string experiment = trov::testing::read_file(TROV_SERIES_EXPERIMENT);
     for (int i = 1; i <= count; ++i) {
       std::string bytes = experiment;
-      const std::string title = trov::writer::record("      DESCR   step at " + std::to_string(300 + i) + " K");
+      const std::string title = trov::testing::record("      DESCR   step at " + std::to_string(300 + i) + " K");
       bytes.replace(bytes.find("      DESCR"), 80, title.substr(0, 80));
-      trov::fixtures::write_file((dir / "runs" / ("RUN" + std::to_string(i) + ".EXP")).string(), bytes);
+      trov::testing::write_file((dir / "runs" / ("RUN" + std::to_string(i) + ".EXP")).string(), bytes);
     }
     folders[count] = dir;
   }
@@ -237,7 +237,7 @@ void BM_Series(benchmark::State& state) {
       std::fprintf(stderr, "trov-series failed\n");
       std::abort();
     }
-    peak = std::max(peak, std::stol(trov::fixtures::read_file(rss_file)));
+    peak = std::max(peak, std::stol(trov::testing::read_file(rss_file)));
   }
   state.counters["experiments/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * count,
                                                        benchmark::Counter::kIsRate);
@@ -257,9 +257,9 @@ const LargeHistogram& large_histogram() {
   static const LargeHistogram large = [] {
     LargeHistogram h;
     const std::vector<ProfilePoint> points = pattern(kLargeHistogramPoints, 500.0f, 0.01f);
-    std::vector<trov::writer::PointTail> tails;
+    std::vector<trov::testing::PointTail> tails;
     for (const ProfilePoint& p : points) tails.push_back({1.0f / std::max(p.observed, 1.0f), 1.0f});
-    h.profile = trov::writer::profile_bytes(points, tails);
+    h.profile = trov::testing::profile_bytes(points, tails);
     trov::HistogramInfo info;
     info.number = 1;
     info.type = pxc();

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  if (plot.lines() != plot_lines) trov::fuzz::finding("plot line count");
-  if (markers.lines() != marker_lines) trov::fuzz::finding("marker line count");
+  if (plot.lines() != plot_lines) trov::testing::finding("plot line count");
+  if (markers.lines() != marker_lines) trov::testing::finding("marker line count");
   return 0;
 }

@@ -76,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   trov::InputFile file(trov::memory_source({reinterpret_cast<const char*>(data), size}), "fuzz.exp");
   const HistogramTable table = trov::read_experiment(file, trov::ExperimentRecords::kTypes).types;
   const HistogramTable model = model_table(data, size);
-  if (table.count != model.count) trov::fuzz::finding("table count differs from the model");
+  if (table.count != model.count) trov::testing::finding("table count differs from the model");
   for (int i = 0; i < table.count; ++i) {
     const auto& entry = table.entries[static_cast<std::size_t>(i)].code;
-    if (entry != model.entries[static_cast<std::size_t>(i)].code) trov::fuzz::finding("entry differs from the model");
-    if (entry[0] == ' ' || entry[4] != '\0') trov::fuzz::finding("blank or unterminated entry stored");
+    if (entry != model.entries[static_cast<std::size_t>(i)].code) trov::testing::finding("entry differs from the model");
+    if (entry[0] == ' ' || entry[4] != '\0') trov::testing::finding("blank or unterminated entry stored");
   }
   return 0;
 }

@@ -3,7 +3,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,27 +10,10 @@
 #include "export/export_experiment.h"
 #include "testing/fuzz_support.h"
 
-namespace {
-
 namespace fs = std::filesystem;
 
-void write(const char* name, const void* bytes, std::size_t size) {
-  std::ofstream(name, std::ios::binary).write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-}
-
-fs::path g_folder;  // the scratch folder, removed when the fuzzer exits
-
-}  // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char folder[] = "/tmp/trov-export-fuzz-XXXXXX";
-  if (mkdtemp(folder) == nullptr) std::abort();
-  g_folder = folder;
-  fs::current_path(g_folder);
-  std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(g_folder, ignored);
-  });
+  trov::testing::work_in_scratch_folder("trov-export-fuzz-");
   return 0;
 }
 
@@ -44,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider provider(data, size);
   const std::string experiment = provider.ConsumeRandomLengthString(size);
   const std::vector<std::uint8_t> profile = provider.ConsumeRemainingBytes<std::uint8_t>();
-  write("f.exp", experiment.data(), experiment.size());
+  trov::testing::write_input("f.exp", experiment.data(), experiment.size());
   if (!profile.empty()) {
-    write("f.p01", profile.data(), profile.size());
-    write("F.P02", profile.data(), profile.size());
+    trov::testing::write_input("f.p01", profile.data(), profile.size());
+    trov::testing::write_input("F.P02", profile.data(), profile.size());
   }
   bool exported = true;
   try {
@@ -55,11 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const trov::Fatal&) {
     exported = false;  // status 1 with a message: an expected outcome for most inputs
   }
-  for (const fs::directory_entry& entry : fs::directory_iterator(g_folder)) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(fs::current_path())) {
     const std::string name = entry.path().filename().string();
     if (name == "f.exp" || name == "f.p01" || name == "F.P02") continue;
-    if (name.ends_with(".tmp")) trov::fuzz::finding("a temporary file was left behind");
-    if (!exported) trov::fuzz::finding("a failed export left a file");
+    if (name.ends_with(".tmp")) trov::testing::finding("a temporary file was left behind");
+    if (!exported) trov::testing::finding("a failed export left a file");
     fs::remove(entry.path());
   }
   fs::remove("f.p01");

@@ -8,8 +8,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace fx = trov::fixtures;
-namespace writer = trov::writer;
+namespace testing = trov::testing;
 
 // FuzzedDataProvider's random-length string: backslashes doubled, ended by a
 // backslash and any other character.
@@ -38,41 +37,41 @@ int main(int argc, char** argv) {
   const fs::path root = argv[1];
   for (const char* target : {"experiment", "conversion", "program", "export"}) fs::create_directories(root / target);
 
-  const std::string title = writer::record("     SEED EXPERIMENT");
-  const std::string name = writer::record(" EXPR  NAME  seed");
-  const std::string htyp = writer::htyp_record(1, {"PXC ", "PNT ", "SXC "});
+  const std::string title = testing::record("     SEED EXPERIMENT");
+  const std::string name = testing::record(" EXPR  NAME  seed");
+  const std::string htyp = testing::htyp_record(1, {"PXC ", "PNT ", "SXC "});
   int n = 0;
   for (const char* eol : {"\n", "\r\n", "", "\r"}) {
-    std::string exp = writer::lines({title, name, htyp, name}, eol);
-    fx::write_file((root / "experiment" / ("lines" + std::to_string(n++))).string(), exp);
-    fx::write_file((root / "program" / ("lines" + std::to_string(n))).string(),
-                   provider_string("f") + provider_string(exp) + writer::profile_bytes(points(30, 1000)));
+    std::string exp = testing::lines({title, name, htyp, name}, eol);
+    testing::write_file((root / "experiment" / ("lines" + std::to_string(n++))).string(), exp);
+    testing::write_file((root / "program" / ("lines" + std::to_string(n))).string(),
+                   provider_string("f") + provider_string(exp) + testing::profile_bytes(points(30, 1000)));
   }
-  fx::write_file((root / "experiment" / "short_line").string(), title.substr(0, 50) + "\n" + htyp + "\n");
-  fx::write_file((root / "experiment" / "final_78_crlf").string(), name + "\n" + htyp.substr(0, 78) + "\r\n");
+  testing::write_file((root / "experiment" / "short_line").string(), title.substr(0, 50) + "\n" + htyp + "\n");
+  testing::write_file((root / "experiment" / "final_78_crlf").string(), name + "\n" + htyp.substr(0, 78) + "\r\n");
 
-  const std::string profile = writer::profile_bytes(points(40, 1234.5f));
+  const std::string profile = testing::profile_bytes(points(40, 1234.5f));
   for (std::size_t cut : {profile.size(), profile.size() - 8, std::size_t{512 + 503}, std::size_t{100}}) {
     for (const char* type : {"PXC ", "PNT "}) {
-      fx::write_file((root / "conversion" / (std::string(type, 3) + std::to_string(cut))).string(),
+      testing::write_file((root / "conversion" / (std::string(type, 3) + std::to_string(cut))).string(),
                      type + profile.substr(0, cut));
     }
   }
-  const std::string two = writer::lines({name, writer::htyp_record(1, {"PXC ", "PNT "})}, "\r\n");
+  const std::string two = testing::lines({name, testing::htyp_record(1, {"PXC ", "PNT "})}, "\r\n");
   for (const char* word : {"f", "F.EXP", "./f.x.y", "f other"}) {
-    fx::write_file((root / "program" / ("word_" + std::to_string(n++))).string(),
+    testing::write_file((root / "program" / ("word_" + std::to_string(n++))).string(),
                    provider_string(word) + provider_string(two) + profile);
   }
 
   // trov-export: the real-data experiments come from CI; here, one whose
   // summary and one whose ticks outgrow an output block.
-  std::string phases = writer::record(" EXPR  HTYP1  PXC  PNT ") + "\n";
+  std::string phases = testing::record(" EXPR  HTYP1  PXC  PNT ") + "\n";
   for (int phase = 1; phase <= 4000; ++phase) {
     const std::string number = std::to_string(phase);
-    phases += writer::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase " + number +
+    phases += testing::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase " + number +
                              " with a name as long as the record allows it to be") + "\n";
   }
-  fx::write_file((root / "export" / "many_phases").string(), provider_string(phases) + profile);
-  fx::write_file((root / "export" / "two_histograms").string(), provider_string(two) + profile);
+  testing::write_file((root / "export" / "many_phases").string(), provider_string(phases) + profile);
+  testing::write_file((root / "export" / "two_histograms").string(), provider_string(two) + profile);
   return 0;
 }

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,24 +14,12 @@
 
 namespace {
 
-void write(const char* name, const void* bytes, std::size_t size) {
-  std::ofstream(name, std::ios::binary).write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-}
-
 std::FILE* g_screen = nullptr;  // standard output of the program under test, discarded
-std::filesystem::path g_folder;   // the scratch folder, removed when the fuzzer exits
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char folder[] = "/tmp/trov-program-fuzz-XXXXXX";
-  if (mkdtemp(folder) == nullptr) std::abort();
-  g_folder = folder;
-  std::filesystem::current_path(g_folder);
-  std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(g_folder, ignored);
-  });
+  trov::testing::work_in_scratch_folder("trov-program-fuzz-");
   g_screen = std::fopen("/dev/null", "w");
   return 0;
 }
@@ -51,11 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string experiment = provider.ConsumeRandomLengthString(8192);
   const std::vector<std::uint8_t> profile = provider.ConsumeRemainingBytes<std::uint8_t>();
-  write("f.exp", experiment.data(), experiment.size());
-  write("f.p01", profile.data(), profile.size());
-  write("F.P02", profile.data(), profile.size());
+  trov::testing::write_input("f.exp", experiment.data(), experiment.size());
+  trov::testing::write_input("f.p01", profile.data(), profile.size());
+  trov::testing::write_input("F.P02", profile.data(), profile.size());
 
-  write("typed", word.data(), word.size());
+  trov::testing::write_input("typed", word.data(), word.size());
   trov::FilePtr typed(std::fopen("typed", "rb"));
   try {
     trov::run(typed.get(), g_screen);

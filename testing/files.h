@@ -9,7 +9,7 @@
 
 #include "testing/gsas_writer.h"
 
-namespace trov::fixtures {
+namespace trov::testing {
 
 // Text as a text-mode stream stores it: a line feed becomes CR LF on Windows
 // and stays as it is elsewhere.
@@ -41,4 +41,4 @@ inline std::string read_file(const std::filesystem::path& path) {
   return out.str();
 }
 
-}  // namespace trov::fixtures
+}  // namespace trov::testing

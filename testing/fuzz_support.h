@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 // ASan keeps up to 256 MB of freed memory in quarantine to catch use after
 // free; with a run's RSS limited to 256 MB that alone would read as a memory
@@ -10,7 +13,7 @@
 // each fuzz target, which includes this header once.
 extern "C" const char* __asan_default_options() { return "quarantine_size_mb=32"; }
 
-namespace trov::fuzz {
+namespace trov::testing {
 
 // Fails the run with a message: a broken invariant is a finding like a crash.
 [[noreturn]] inline void finding(const char* what) {
@@ -18,4 +21,24 @@ namespace trov::fuzz {
   std::abort();
 }
 
-}  // namespace trov::fuzz
+// Makes a fresh folder under /tmp (name_prefix, then six random characters)
+// the working folder for the rest of the process, removed with everything in
+// it when the fuzzer exits. For targets that write files by relative names.
+inline void work_in_scratch_folder(const char* name_prefix) {
+  static std::filesystem::path folder;  // for the clean-up at exit
+  std::string pattern = std::string("/tmp/") + name_prefix + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) std::abort();
+  folder = pattern;
+  std::filesystem::current_path(folder);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  });
+}
+
+// Writes size bytes as the whole file name, in the working folder.
+inline void write_input(const char* name, const void* bytes, std::size_t size) {
+  std::ofstream(name, std::ios::binary).write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+}
+
+}  // namespace trov::testing

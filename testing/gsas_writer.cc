@@ -5,7 +5,7 @@
 
 #include "numbers/bit_copy.h"
 
-namespace trov::writer {
+namespace trov::testing {
 
 namespace {
 
@@ -76,4 +76,4 @@ std::string profile_bytes(const std::vector<ProfilePoint>& points, const std::ve
   return write_profile(points, tails);
 }
 
-}  // namespace trov::writer
+}  // namespace trov::testing

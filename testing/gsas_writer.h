@@ -12,7 +12,7 @@
 #include "gsas/experiment.h"
 #include "gsas/profile.h"
 
-namespace trov::writer {
+namespace trov::testing {
 
 // One 80-column record: text padded with blanks (or cut) to 80 characters.
 std::string record(std::string_view text);
@@ -40,4 +40,4 @@ struct PointTail {
 // block's two trailing words zero, as in a real profile file.
 std::string profile_bytes(const std::vector<ProfilePoint>& points, const std::vector<PointTail>& tails);
 
-}  // namespace trov::writer
+}  // namespace trov::testing

@@ -5,13 +5,8 @@
 #include <string>
 #include <string_view>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "common/fatal.h"
+#include "io/file_handle.h"
 #include "io/input_file.h"
 #include "io/output_file.h"
 #include "testing/files.h"
@@ -20,14 +15,6 @@
 namespace trov::testing {
 
 namespace fs = std::filesystem;
-
-inline unsigned process_id() {
-#ifdef _WIN32
-  return static_cast<unsigned>(_getpid());
-#else
-  return static_cast<unsigned>(getpid());
-#endif
-}
 
 // Created empty, in the system's folder for temporary files, for the one
 // running test (each process has its own); removed with everything in it.
@@ -50,9 +37,9 @@ class Scratch {
   std::string path(std::string_view name = "") const { return (root_ / name).string(); }
   void write(std::string_view name, std::string_view bytes) const {
     fs::create_directories((root_ / name).parent_path());
-    fixtures::write_file(path(name), bytes);
+    testing::write_file(path(name), bytes);
   }
-  std::string read(std::string_view name) const { return fixtures::read_file(path(name)); }
+  std::string read(std::string_view name) const { return testing::read_file(path(name)); }
   bool exists(std::string_view name) const { return fs::exists(fs::symlink_status(root_ / name)); }
 
   InputFile input(std::string_view name, std::string_view bytes) const {

@@ -77,11 +77,11 @@ TEST(CifText, NamesBecomeAsciiAndAreQuotedWhereCifNeedsIt) {
 
 // An experiment of one phase and one histogram in code, and its CIF.
 std::string cif_of(const std::vector<std::string>& records, const std::vector<ProfilePoint>& points) {
-  std::string experiment_bytes = writer::lines({writer::htyp_record(1, {"PXC "})}, "\r\n");
-  for (const std::string& r : records) experiment_bytes += writer::lines({writer::record(r)}, "\r\n");
+  std::string experiment_bytes = testing::lines({testing::htyp_record(1, {"PXC "})}, "\r\n");
+  for (const std::string& r : records) experiment_bytes += testing::lines({testing::record(r)}, "\r\n");
   InputFile file(memory_source(experiment_bytes), "t.exp");
   const Experiment experiment = read_experiment(file, ExperimentRecords::kAll);
-  const std::string profile = writer::profile_bytes(points, std::vector<writer::PointTail>(points.size()));  // weights 0
+  const std::string profile = testing::profile_bytes(points, std::vector<testing::PointTail>(points.size()));  // weights 0
   std::string text;
   OutputFile out(memory_sink(text), "t.cif");
   write_powder_cif(out, experiment, {{&experiment.histograms[0], [&] { return InputFile(memory_source(profile), "t.p01"); }}},
@@ -157,8 +157,8 @@ TEST(PowderCif, TheProfileLoopHoldsWeightsOfTheScaledIntensitiesAndZeroOutsideTh
   ProfilePoint fitted{0, 1000, 400, 380, 2, 100};
   ProfilePoint excluded{0, 1001, 400, 0, 2, 100};
   // The weight word: 1/400 of the counts, so sigma is 2 * 20 and the weight 1/1600.
-  const std::string profile_bytes = writer::profile_bytes({fitted, excluded}, {{1.0f / 400, 0}, {1.0f / 400, 0}});
-  const std::string experiment_bytes = writer::lines({writer::htyp_record(1, {"PXC "})}, "\n");
+  const std::string profile_bytes = testing::profile_bytes({fitted, excluded}, {{1.0f / 400, 0}, {1.0f / 400, 0}});
+  const std::string experiment_bytes = testing::lines({testing::htyp_record(1, {"PXC "})}, "\n");
   InputFile file(memory_source(experiment_bytes), "t.exp");
   const Experiment experiment = read_experiment(file, ExperimentRecords::kAll);
   std::string text;
@@ -173,11 +173,11 @@ TEST(PowderCif, TheProfileLoopHoldsWeightsOfTheScaledIntensitiesAndZeroOutsideTh
 }
 
 TEST(PowderCif, AProfileThatChangesBetweenItsTwoReadingsIsRefused) {
-  const std::string experiment_bytes = writer::lines({writer::htyp_record(1, {"PXC "})}, "\n");
+  const std::string experiment_bytes = testing::lines({testing::htyp_record(1, {"PXC "})}, "\n");
   InputFile file(memory_source(experiment_bytes), "t.exp");
   const Experiment experiment = read_experiment(file, ExperimentRecords::kAll);
-  const std::string first = writer::profile_bytes(kPoints, {});
-  const std::string second = writer::profile_bytes({kPoints[0]}, {});
+  const std::string first = testing::profile_bytes(kPoints, {});
+  const std::string second = testing::profile_bytes({kPoints[0]}, {});
   int opened = 0;
   std::string text;
   OutputFile out(memory_sink(text), "t.cif");

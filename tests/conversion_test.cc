@@ -17,7 +17,7 @@
 namespace trov {
 namespace {
 
-using fixtures::native;
+using testing::native;
 using testing::Scratch;
 
 HistogramType type_of(const char* code) {
@@ -54,7 +54,7 @@ TEST(LittleEndian, WordsDecodeTheSameOnEveryHost) {
 
 TEST(ProfileConversion, PlotLineHasSixRightAlignedColumns) {
   ProfilePoint p{0, 1234.5f, 1000.0f, 900.0f, 2.0f, 0.25f};
-  std::string bytes = writer::profile_bytes({p});
+  std::string bytes = testing::profile_bytes({p});
   EXPECT_EQ(convert(bytes, "PXC ").plot, native(" 12.345   2000.0   1800.0    200.0      2.0000      0.2500\n"));
   EXPECT_EQ(convert(bytes, "PNT ").plot, native("1234.500   2000.0   1800.0    200.0      2.0000      0.2500\n"));
 }
@@ -80,7 +80,7 @@ TEST(ProfileConversion, SignsAndRoundingFollowTheExactValue) {
       // Wide values widen their field rather than being cut.
       {{0, 12345678, 3e9f, 1, 1e7f, 0}, "12345678.000 30000000000000000.0 10000000.0 29999999990000000.0 10000000.0000      0.0000\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(convert(writer::profile_bytes({c.point}), "PNT ").plot, native(c.line));
+  for (const Case& c : cases) EXPECT_EQ(convert(testing::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
 TEST(ProfileConversion, NanResultsCarryTheSameSignOnEveryProcessor) {
@@ -99,21 +99,21 @@ TEST(ProfileConversion, NanResultsCarryTheSameSignOnEveryProcessor) {
       {{0, 1, 1, inf, 0, 0}, "  1.000      0.0     -nan     -nan      0.0000      0.0000\n"},    // inf * 0
       {{0, 1, -inf, 1, -0.0f, 0}, "  1.000     -nan     -0.0     -nan     -0.0000      0.0000\n"},
   };
-  for (const Case& c : cases) EXPECT_EQ(convert(writer::profile_bytes({c.point}), "PNT ").plot, native(c.line));
+  for (const Case& c : cases) EXPECT_EQ(convert(testing::profile_bytes({c.point}), "PNT ").plot, native(c.line));
 }
 
 TEST(ProfileConversion, PointsWithoutPositiveCalculatedValueAreSkipped) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   std::vector<ProfilePoint> points = {{4, 1, 5, 0, 1, 0}, {4, 2, 5, -1, 1, 0}, {4, 3, 5, nan, 1, 0},
                                {4, 4, 5, -0.0f, 1, 0}, {4, 5, 5, 1e-45f, 1, 0}};
-  Output out = convert(writer::profile_bytes(points), "PNT ");
+  Output out = convert(testing::profile_bytes(points), "PNT ");
   EXPECT_EQ(out.plot, native("  5.000      5.0      0.0      5.0      1.0000      0.0000\n"));
   EXPECT_EQ(out.markers, native("  5.000  1\n"));
 }
 
 TEST(ProfileConversion, OnlyBlocksWhosePointsAreWholeAreConverted) {
   std::vector<ProfilePoint> points(28, ProfilePoint{0, 1, 1, 1, 1, 0});
-  const std::string two_blocks = writer::profile_bytes(points);
+  const std::string two_blocks = testing::profile_bytes(points);
   ASSERT_EQ(two_blocks.size(), 2 * ProfileBlock::kSize);
   struct Case {
     std::size_t size;
@@ -153,7 +153,7 @@ TEST(MarkerFile, QuotientOfExactlyOneMarksAPoint) {
 }
 
 TEST(MarkerFile, LinesFollowEachPlotLineInPointOrder) {
-  Output out = convert(writer::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
+  Output out = convert(testing::profile_bytes({{12, 1234.5f, 1, 1, 1, 0}, {0, 1300, 1, 1, 1, 0}, {16, 1400, 1, 1, 1, 0}}));
   EXPECT_EQ(out.markers, native(" 12.345  2\n 12.345  1\n 14.000  3\n"));
 }
 
@@ -162,7 +162,7 @@ TEST(ProfileConversion, ReadErrorStopsWithoutConvertingAStaleBlock) {
   // Fails inside the second block's points, and inside its trailing words.
   for (std::size_t fail_at : {std::size_t{600}, std::size_t{506}}) {
     Scratch scratch;
-    InputFile profile(testing::failing_source(writer::profile_bytes(points), fail_at), "g.p01");
+    InputFile profile(testing::failing_source(testing::profile_bytes(points), fail_at), "g.p01");
     OutputFile plot = scratch.output("g.a01");
     OutputFile markers = scratch.output("g.b01");
     EXPECT_EQ(testing::fatal_message([&] { convert_histogram(profile, plot, markers, type_of("PNT ")); }),

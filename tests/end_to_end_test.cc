@@ -46,7 +46,7 @@ const std::string kBannerAndPrompt =
     "Enter EXPNAM: ";
 
 // What the console shows: banner, prompt and message, with the platform's line ends.
-std::string screen(const std::string& message = "") { return fixtures::native(kBannerAndPrompt + message); }
+std::string screen(const std::string& message = "") { return testing::native(kBannerAndPrompt + message); }
 
 using Result = testing::RunResult;
 
@@ -76,7 +76,7 @@ std::string expected_plot(const std::vector<ProfilePoint>& points, bool centideg
                   calc * scale, (obs - calc) * scale, scale, static_cast<double>(p.auxiliary));
     out += line;
   }
-  return fixtures::native(out);
+  return testing::native(out);
 }
 
 std::string expected_markers(const std::vector<ProfilePoint>& points, bool centidegrees) {
@@ -89,7 +89,7 @@ std::string expected_markers(const std::vector<ProfilePoint>& points, bool centi
       out += line;
     }
   }
-  return fixtures::native(out);
+  return testing::native(out);
 }
 
 // A profile with excluded points at its start, marks of two phases and a
@@ -109,8 +109,8 @@ const std::vector<ProfilePoint> kXray = profile_points(1000.0f, 2.5f);      // c
 const std::vector<ProfilePoint> kNeutron = profile_points(5000.0f, 12.0f);  // time of flight
 
 std::string experiment(std::initializer_list<std::string_view> types) {
-  return writer::lines({writer::record("      GARNET TEST EXPERIMENT"), writer::record(" EXPR  NAME  garnet"),
-                          writer::htyp_record(1, types), writer::record(" EXPR  NPHAS    1    0    0")},
+  return testing::lines({testing::record("      GARNET TEST EXPERIMENT"), testing::record(" EXPR  NAME  garnet"),
+                          testing::htyp_record(1, types), testing::record(" EXPR  NPHAS    1    0    0")},
                          "\r\n");
 }
 
@@ -118,7 +118,7 @@ std::string experiment(std::initializer_list<std::string_view> types) {
 void write_garnet(const Scratch& scratch, const std::string& base, const std::string& exp_suffix = ".exp",
                   const std::string& profile_suffix = ".p01") {
   scratch.write(base + exp_suffix, experiment({"PXC "}));
-  scratch.write(base + profile_suffix, writer::profile_bytes(kXray));
+  scratch.write(base + profile_suffix, testing::profile_bytes(kXray));
 }
 
 void expect_garnet_output(const Scratch& scratch, const std::string& base) {
@@ -129,8 +129,8 @@ void expect_garnet_output(const Scratch& scratch, const std::string& base) {
 TEST(EndToEnd, ConvertsEveryPowderHistogramAndNothingElse) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "SXC ", "PNT "}));
-  scratch.write("garnet.p01", writer::profile_bytes(kXray));
-  scratch.write("garnet.p03", writer::profile_bytes(kNeutron));
+  scratch.write("garnet.p01", testing::profile_bytes(kXray));
+  scratch.write("garnet.p03", testing::profile_bytes(kNeutron));
   Result r = scratch.run_trov("garnet\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, screen());
@@ -165,10 +165,10 @@ TEST(EndToEnd, TypedNameIsCutInItsLastComponentOnly) {
 TEST(EndToEnd, InputNamesAreRetriedInUpperCaseButOutputsKeepTheTypedCase) {
   // A published joint refinement: two time-of-flight banks and an X-ray histogram.
   Scratch scratch;
-  scratch.write("NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
-  scratch.write("NAC-2015A.P01", writer::profile_bytes(kNeutron));
-  scratch.write("Nac-2015a.p02", writer::profile_bytes(kNeutron));  // found as typed; no carry-over
-  scratch.write("NAC-2015A.P03", writer::profile_bytes(kXray));
+  scratch.write("NAC-2015A.EXP", testing::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  scratch.write("NAC-2015A.P01", testing::profile_bytes(kNeutron));
+  scratch.write("Nac-2015a.p02", testing::profile_bytes(kNeutron));  // found as typed; no carry-over
+  scratch.write("NAC-2015A.P03", testing::profile_bytes(kXray));
   Result r = scratch.run_trov("Nac-2015a\r\n");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(files(scratch).size(), 10u);
@@ -210,7 +210,7 @@ TEST(EndToEnd, FoldersAsTypedWithTheFileNameInUpperCaseAreTriedLast) {
     absolute(c.word);
     absolute(c.plot);
     scratch.write(c.experiment, experiment({"PXC "}));
-    scratch.write(c.profile, writer::profile_bytes(kXray));
+    scratch.write(c.profile, testing::profile_bytes(kXray));
     Result r = scratch.run_trov(c.word + "\n");
 #ifdef _WIN32
     if (!c.message.empty()) continue;  // names match whatever their case
@@ -218,7 +218,7 @@ TEST(EndToEnd, FoldersAsTypedWithTheFileNameInUpperCaseAreTriedLast) {
     EXPECT_EQ(r.status, c.plot.empty() ? 1 : 0) << c.word;
     if (!c.plot.empty()) {
       EXPECT_EQ(r.out, screen()) << c.word;
-      EXPECT_EQ(fixtures::read_file(fs::path(c.plot).is_absolute() ? c.plot : scratch.path(c.plot)), expected_plot(kXray, true)) << c.word;
+      EXPECT_EQ(testing::read_file(fs::path(c.plot).is_absolute() ? c.plot : scratch.path(c.plot)), expected_plot(kXray, true)) << c.word;
     } else {
       EXPECT_EQ(r.out, screen(c.message)) << c.word;
     }
@@ -229,8 +229,8 @@ TEST(EndToEnd, FolderNamesOutsideAsciiReachTheFileSystemUnchanged) {
   Scratch scratch;
   const fs::path folder = fs::path(scratch.path()) / fs::path(u8"M\u00fcller") / fs::path(u8"Donn\u00e9es");
   fs::create_directories(folder);
-  fixtures::write_file(folder / "GARNET.EXP", experiment({"PXC "}));
-  fixtures::write_file(folder / "GARNET.P01", writer::profile_bytes(kXray));
+  testing::write_file(folder / "GARNET.EXP", experiment({"PXC "}));
+  testing::write_file(folder / "GARNET.P01", testing::profile_bytes(kXray));
   // Piped as UTF-8 (and on Windows, in the ANSI code page of older tools).
   std::vector<std::string> words = {"M\xC3\xBCller/Donn\xC3\xA9" "es/garnet\n"};
 #ifdef _WIN32
@@ -240,15 +240,15 @@ TEST(EndToEnd, FolderNamesOutsideAsciiReachTheFileSystemUnchanged) {
     fs::remove(folder / "garnet.a01");
     Result r = scratch.run_trov(word);
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(fixtures::read_file(folder / "garnet.a01"), expected_plot(kXray, true));
+    EXPECT_EQ(testing::read_file(folder / "garnet.a01"), expected_plot(kXray, true));
   }
 }
 
 TEST(EndToEnd, MissingProfileStopsAfterEarlierHistogramsAreComplete) {
   Scratch scratch;
   scratch.write("garnet.exp", experiment({"PXC ", "PXC ", "PXC "}));
-  scratch.write("garnet.p01", writer::profile_bytes(kXray));
-  scratch.write("garnet.p02", writer::profile_bytes(kXray));
+  scratch.write("garnet.p01", testing::profile_bytes(kXray));
+  scratch.write("garnet.p02", testing::profile_bytes(kXray));
   Result r = scratch.run_trov("garnet\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, screen("Error opening GARNET.P03\n"));
@@ -273,8 +273,8 @@ TEST(EndToEnd, FolderInPlaceOfAFileIsAFailedOpen) {
   for (const Case& c : cases) {
     Scratch scratch;
     scratch.write("garnet.exp", experiment({"PXC ", "PXC "}));
-    scratch.write("garnet.p01", writer::profile_bytes(kXray));
-    scratch.write("garnet.p02", writer::profile_bytes(kXray));
+    scratch.write("garnet.p01", testing::profile_bytes(kXray));
+    scratch.write("garnet.p02", testing::profile_bytes(kXray));
     fs::remove(scratch.path(c.folder));
     fs::create_directory(scratch.path(c.folder));
     Result r = scratch.run_trov("garnet\n");
@@ -338,8 +338,8 @@ TEST(EndToEnd, OutputCutShortIsNeverReportedAsSuccess) {
   for (const char* file : {"garnet.a02", "garnet.b02"}) {
     Scratch scratch;
     scratch.write("garnet.exp", experiment({"PXC ", "PNT "}));
-    scratch.write("garnet.p01", writer::profile_bytes(kXray));
-    scratch.write("garnet.p02", writer::profile_bytes(kNeutron));
+    scratch.write("garnet.p01", testing::profile_bytes(kXray));
+    scratch.write("garnet.p02", testing::profile_bytes(kNeutron));
     fs::create_symlink("/dev/full", scratch.path(file));
     Result r = scratch.run_trov("garnet\n");
     EXPECT_EQ(r.status, 1) << file;
@@ -403,7 +403,7 @@ TEST(EndToEnd, NamesWithinTheLimitsWorkAndLongerOnesAreRefused) {
 }
 
 TEST(EndToEnd, ExperimentWithoutPowderHistogramsWritesNothing) {
-  for (const std::string& exp : {writer::lines({writer::record(" EXPR  NAME  garnet")}, "\n"),
+  for (const std::string& exp : {testing::lines({testing::record(" EXPR  NAME  garnet")}, "\n"),
                                  experiment({"SXC ", "SNT "}), std::string()}) {
     Scratch scratch;
     scratch.write("garnet.exp", exp);

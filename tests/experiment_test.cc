@@ -13,9 +13,9 @@
 namespace trov {
 namespace {
 
-using writer::htyp_record;
-using writer::lines;
-using writer::record;
+using testing::htyp_record;
+using testing::lines;
+using testing::record;
 using testing::Scratch;
 
 std::vector<std::string> scan(std::string_view bytes) {
@@ -144,7 +144,7 @@ TEST(ExperimentFile, RealExperimentsGiveTheirPublishedTables) {
       {"NAC-2015A.EXP", {"PNT ", "PNT ", "PXC "}, std::nullopt},
   };
   for (const Case& c : cases) {
-    std::string bytes = fixtures::read_file(std::string(TROV_TEST_DATA) + "/exp/" + c.file);
+    std::string bytes = testing::read_file(std::string(TROV_TEST_DATA) + "/exp/" + c.file);
     ASSERT_FALSE(bytes.empty()) << c.file;
     EXPECT_EQ(scan(bytes), c.types) << c.file;
     Scratch scratch;

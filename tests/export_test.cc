@@ -49,7 +49,7 @@ namespace {
 using testing::Scratch;
 
 Experiment read_info(const std::string& path) {
-  const std::string bytes = fixtures::read_file(path);
+  const std::string bytes = testing::read_file(path);
   InputFile file(memory_source(bytes), "x.exp");
   return read_experiment(file, ExperimentRecords::kAll);
 }
@@ -212,23 +212,23 @@ TEST(ExportExperiment, NamesAreReadAsTheyStand) {
 }
 
 TEST(ExportExperiment, EveryRecordCountsTheLaterWinsAndNumbersAreReadStrictly) {
-  const std::string bytes = writer::lines(
-      {writer::record(" EXPR  HTYP1  PXC  PNT  PNT "),
-       writer::record("HST  1 RPOWD    0.2000    0.1000   100  400.  0.0  0.0  0"),
-       writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
-       writer::record("HST  2 ICONS   5074.11     -2.10      3.29"),
-       writer::record("HST  2BNKPAR    1.2495   151.000      25.0"),
-       writer::record("HST  2INAME   powgen"),
-       writer::record("HST  2 TRNGE   2.99958  23.99368"),
-       writer::record("HST1e0  HNAM  not histogram 1"),  // numbers in keys are digits only
-       writer::record("HST0x3  HNAM  not histogram 3"),
-       writer::record("CRS2.0  PNAM  not phase 2"),
-       writer::record("CRS3e9  PNAM  not a phase"),
-       writer::record("HST  3  NREF   3e9    0.5"),
-       writer::record("HST  3 TRNGE   1.8e305  2e305"),  // no range rather than an infinite one
-       writer::record("ZZZZZZZZZZZZ  Last EXP file record"),
-       writer::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
-       writer::record("CRS1    PNAM  the later name")},
+  const std::string bytes = testing::lines(
+      {testing::record(" EXPR  HTYP1  PXC  PNT  PNT "),
+       testing::record("HST  1 RPOWD    0.2000    0.1000   100  400.  0.0  0.0  0"),
+       testing::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
+       testing::record("HST  2 ICONS   5074.11     -2.10      3.29"),
+       testing::record("HST  2BNKPAR    1.2495   151.000      25.0"),
+       testing::record("HST  2INAME   powgen"),
+       testing::record("HST  2 TRNGE   2.99958  23.99368"),
+       testing::record("HST1e0  HNAM  not histogram 1"),  // numbers in keys are digits only
+       testing::record("HST0x3  HNAM  not histogram 3"),
+       testing::record("CRS2.0  PNAM  not phase 2"),
+       testing::record("CRS3e9  PNAM  not a phase"),
+       testing::record("HST  3  NREF   3e9    0.5"),
+       testing::record("HST  3 TRNGE   1.8e305  2e305"),  // no range rather than an infinite one
+       testing::record("ZZZZZZZZZZZZ  Last EXP file record"),
+       testing::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
+       testing::record("CRS1    PNAM  the later name")},
       "\r\n");
   InputFile file(memory_source(bytes), "x.exp");
   const Experiment e = read_experiment(file, ExperimentRecords::kAll);
@@ -294,9 +294,9 @@ std::string fixed(const std::string& shortest) {
 
 TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
   Scratch scratch;
-  scratch.write("NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  scratch.write("NAC-2015A.EXP", testing::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
   std::vector<ProfilePoint> points;
-  std::vector<writer::PointTail> tails;
+  std::vector<testing::PointTail> tails;
   for (int i = 0; i < 33; ++i) {
     const float f = static_cast<float>(i);
     points.push_back({i % 5 == 0 ? 12 : 0, 1000.0f + 2.5f * f, 100.0f + f / 3.0f, i < 3 ? 0.0f : 98.7f + f / 7.0f,
@@ -304,7 +304,7 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
     tails.push_back({1.0f / (100.0f + f / 3.0f), 2.5f});
   }
   for (const char* name : {"NAC-2015A.P01", "NAC-2015A.P02", "NAC-2015A.P03"}) {
-    scratch.write(name, writer::profile_bytes(points, tails));
+    scratch.write(name, testing::profile_bytes(points, tails));
   }
   ASSERT_EQ(scratch.run_trov("NAC-2015A\n").status, 0);
   const testing::RunResult r = run_export(scratch, {"-o", "out", "NAC-2015A"});
@@ -325,7 +325,7 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
       EXPECT_NEAR(std::stod(f[6]), 0.002 * std::sqrt(std::stod(f[3]) / 0.002), 1e-9);  // sigma: sqrt of the counts
       EXPECT_NEAR(std::stod(f[2]) * std::stod(f[1]), 2 * std::numbers::pi, 1e-12);  // Q = 2 pi / d
     }
-    EXPECT_EQ(fixtures::native(plot), scratch.read(std::string("NAC-2015A.a") + hh));
+    EXPECT_EQ(testing::native(plot), scratch.read(std::string("NAC-2015A.a") + hh));
     const auto ticks = csv_rows(scratch.read(std::string("out/NAC-2015A_") + hh + "_ticks.csv"));
     std::size_t unfitted = 0;
     for (std::size_t i = 1; i < ticks.size(); ++i) {
@@ -338,7 +338,7 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
       marks += fixed<7, 3>(f[0]) + (f[2].size() == 1 ? "  " : " ") + f[2] + "\n";
     }
     EXPECT_EQ(unfitted, 2u);  // points 0 to 2 are excluded, and point 0 holds two ticks
-    EXPECT_EQ(fixtures::native(marks), scratch.read(std::string("NAC-2015A.b") + hh));
+    EXPECT_EQ(testing::native(marks), scratch.read(std::string("NAC-2015A.b") + hh));
   }
 
   const auto json = nlohmann::json::parse(scratch.read("out/NAC-2015A.json"));
@@ -362,10 +362,10 @@ TEST(ExportProgram, RowsAgreeWithTrovsLinesAndTheSummaryWithTheExperiment) {
 // An experiment whose summary outgrows an output block (4,000 long phase names
 // make a JSON text of about 300 kB) and a profile whose CSV passes 100 kB.
 void write_large_experiment(const Scratch& scratch, float calculated) {
-  std::string exp = writer::record(" EXPR  HTYP1  PXC ") + "\n";
+  std::string exp = testing::record(" EXPR  HTYP1  PXC ") + "\n";
   for (int n = 1; n <= 4000; ++n) {
     const std::string number = std::to_string(n);
-    exp += writer::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase number " + number +
+    exp += testing::record("CRS" + number + std::string(5 - number.size(), ' ') + "PNAM  phase number " + number +
                           ", a name as long as a record allows it to be") + "\n";
   }
   std::vector<ProfilePoint> points;
@@ -373,7 +373,7 @@ void write_large_experiment(const Scratch& scratch, float calculated) {
     points.push_back({i % 7 == 0 ? 4 : 0, 1000.0f + 2.5f * static_cast<float>(i), 250.5f, calculated, 0.75f, 3.25f});
   }
   scratch.write("garnet.exp", exp);
-  scratch.write("garnet.p01", writer::profile_bytes(points));
+  scratch.write("garnet.p01", testing::profile_bytes(points));
 }
 
 std::set<std::string> folder_files(const Scratch& scratch) {
@@ -512,7 +512,7 @@ TEST(ExportProgram, AFailedExportLeavesThePreviousOneUntouched) {
     const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
                                                       scratch.path("_stdout"), command, true);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, fixtures::native(c.message));
+    EXPECT_EQ(r.out, testing::native(c.message));
     std::set<std::string> expected = kExported;
     if (c.spoiled != nullptr && !scratch.exists(c.spoiled)) expected.erase(c.spoiled);
     EXPECT_EQ(folder_files(scratch), expected);
@@ -655,7 +655,7 @@ TEST(ExportProgram, AFileAnotherProgramHoldsOpenLeavesTheWholePreviousExport) {
   const testing::RunResult r = run_export(scratch, {"garnet"});
   CloseHandle(held);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, fixtures::native("trov-export: Error replacing garnet.json\n"));
+  EXPECT_EQ(r.out, testing::native("trov-export: Error replacing garnet.json\n"));
   EXPECT_EQ(folder_files(scratch), kExported);
   for (const auto& [name, bytes] : before) {
     EXPECT_EQ(scratch.read(name), bytes) << name;
@@ -674,9 +674,9 @@ TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
       {"\xF4\x90\x80\x80", "\u00F4\u0090\u20AC\u20AC"},    // past U+10FFFF
   };
   Scratch scratch;
-  std::string exp = writer::record(" EXPR  HTYP1  PXC ") + "\n" + writer::record("      DESCR   \xC5ngstr\xF6m") + "\n";
+  std::string exp = testing::record(" EXPR  HTYP1  PXC ") + "\n" + testing::record("      DESCR   \xC5ngstr\xF6m") + "\n";
   for (std::size_t i = 0; i < std::size(names); ++i) {
-    exp += writer::record("CRS" + std::to_string(i + 1) + "    PNAM  " + names[i].first) + "\n";
+    exp += testing::record("CRS" + std::to_string(i + 1) + "    PNAM  " + names[i].first) + "\n";
   }
 #ifdef _WIN32
   const std::string base = "g", base_utf8 = "g";  // Windows names are UTF-16, never bytes
@@ -684,7 +684,7 @@ TEST(ExportProgram, NamesThatAreNotUtf8AreReadAsWindows1252) {
   const std::string base = "g\xE9", base_utf8 = "g\u00E9";  // a file name typed on a Latin-1 machine
 #endif
   scratch.write(base + ".exp", exp);
-  scratch.write(base + ".p01", writer::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
+  scratch.write(base + ".p01", testing::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
   const testing::RunResult r = run_export(scratch, {base});
   ASSERT_EQ(r.status, 0) << r.out;
   const auto json = nlohmann::json::parse(scratch.read(base + ".json"));
@@ -734,8 +734,8 @@ TEST(ExportProgram, NamesOfAnyCharactersAreExportedAndListedAsTheyAre) {
 
 TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing) {
   Scratch scratch;
-  scratch.write("data/NAC-2015A.EXP", fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
-  scratch.write("data/NAC-2015A.P03", writer::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
+  scratch.write("data/NAC-2015A.EXP", testing::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  scratch.write("data/NAC-2015A.P03", testing::profile_bytes({{4, 1000.0f, 10.0f, 9.0f, 1.0f, 0.0f}}));
   const testing::RunResult r = testing::run_trov_in(scratch.path(), std::nullopt, scratch.path("_stdin"),
                                                     scratch.path("_stdout"), testing::export_command({"--list", "data/NAC-2015A"}));
   ASSERT_EQ(r.status, 0) << r.out;
@@ -765,10 +765,10 @@ TEST(ExportProgram, ListNamesTheFilesFoundAndThoseAnExportWritesAndWritesNothing
 
 TEST(ExportProgram, TwoThetaIsTheStoredValueOverAHundred) {
   Scratch scratch;
-  scratch.write("g.exp", writer::record(" EXPR  HTYP1  PXC ") + "\n");
+  scratch.write("g.exp", testing::record(" EXPR  HTYP1  PXC ") + "\n");
   // 1000.75 centidegrees is 10.0075 degrees; times the float 0.01, as the
   // plot file takes it, 10.00749978, which prints 10.007 there.
-  scratch.write("g.p01", writer::profile_bytes({{0, 1000.0f, 1, 1, 1, 0}, {0, 1000.75f, 1, 1, 1, 0},
+  scratch.write("g.p01", testing::profile_bytes({{0, 1000.0f, 1, 1, 1, 0}, {0, 1000.75f, 1, 1, 1, 0},
                                                 {0, 1002.5f, 1, 1, 1, 0}}));
   ASSERT_EQ(scratch.run_trov("g\n").status, 0);
   ASSERT_EQ(run_export(scratch, {"g"}).status, 0);
@@ -788,7 +788,7 @@ TEST(ExportProgram, TwoThetaIsTheStoredValueOverAHundred) {
 
 TEST(ExportProgram, CommandLineMistakesAndFileProblemsHaveTheirOwnStatus) {
   Scratch scratch;
-  scratch.write("cpd4.exp", fixtures::read_file(TROV_TEST_DATA "/exp/cpd4.exp"));
+  scratch.write("cpd4.exp", testing::read_file(TROV_TEST_DATA "/exp/cpd4.exp"));
   scratch.write("empty.exp", "");
   struct Case {
     std::initializer_list<std::string> args;
@@ -848,9 +848,9 @@ TEST(ExportFiles, RowsFormattedInChunksSideBySideAreThoseOfOneThread) {
     return points;
   };
   const auto bytes_of = [](const std::vector<ProfilePoint>& points) {
-    std::vector<writer::PointTail> tails;
+    std::vector<testing::PointTail> tails;
     for (std::size_t i = 0; i < points.size(); ++i) tails.push_back({i % 7 == 0 ? 0.0f : 1.0f / (1.0f + static_cast<float>(i)), 0.01f});
-    return writer::profile_bytes(points, tails);
+    return testing::profile_bytes(points, tails);
   };
   struct Case {
     const char* what;

@@ -47,7 +47,7 @@ const float kInf = std::numeric_limits<float>::infinity();
 const float kNan = std::numeric_limits<float>::quiet_NaN();
 
 std::string experiment(std::initializer_list<std::string_view> types) {
-  return writer::lines({writer::record("      GOLDEN OUTPUT EXPERIMENT"), writer::htyp_record(1, types)}, "\r\n");
+  return testing::lines({testing::record("      GOLDEN OUTPUT EXPERIMENT"), testing::htyp_record(1, types)}, "\r\n");
 }
 
 // Every pairing of the values IEEE arithmetic treats apart, in the observed,
@@ -129,22 +129,22 @@ std::vector<Case> cases() {
       {"special",
        [](const Scratch& s) {
          s.write("special.exp", experiment({"PXC ", "PNT ", "SXC ", "PNC ", "PXE "}));
-         const std::string profile = writer::profile_bytes(special_points());
+         const std::string profile = testing::profile_bytes(special_points());
          for (const char* h : {"special.p01", "special.p02", "special.p04", "special.p05"}) s.write(h, profile);
        },
        "special\n"},
       {"random",
        [](const Scratch& s) {
          s.write("random.exp", experiment({"PXC ", "PNT "}));
-         s.write("random.p01", writer::profile_bytes(random_points(3000)));
-         s.write("random.p02", writer::profile_bytes(random_points(3001)));
+         s.write("random.p01", testing::profile_bytes(random_points(3000)));
+         s.write("random.p02", testing::profile_bytes(random_points(3001)));
        },
        "random\n"},
       {"partial",
        [](const Scratch& s) {
          // Ends 8 bytes short of a block (converted), 9 short (not), and inside the first block.
          s.write("partial.exp", experiment({"PNT ", "PNT ", "PNT "}));
-         const std::string profile = writer::profile_bytes(random_points(42));
+         const std::string profile = testing::profile_bytes(random_points(42));
          s.write("partial.p01", profile.substr(0, profile.size() - 8));
          s.write("partial.p02", profile.substr(0, profile.size() - 9));
          s.write("partial.p03", profile.substr(0, ProfileBlock::kPointBytes - 1));
@@ -153,7 +153,7 @@ std::vector<Case> cases() {
       {"missing",
        [](const Scratch& s) {
          s.write("missing.exp", experiment({"PXC ", "PXC "}));
-         s.write("missing.p01", writer::profile_bytes(random_points(20)));
+         s.write("missing.p01", testing::profile_bytes(random_points(20)));
        },
        "missing\n"},
       // Instrument constants for every axis, so that d and Q are computed
@@ -161,22 +161,22 @@ std::vector<Case> cases() {
       {"constants",
        [](const Scratch& s) {
          s.write("constants.exp",
-                 writer::lines({writer::record("      DESCR   Golden constants at 25\xB0" "C"),
-                                writer::htyp_record(1, {"PXC ", "PNT ", "PXE ", "PXC "}),
-                                writer::record("CRS1    PNAM  \xC5ngstr\xF6m phase"),
-                                writer::record("CRS2    PNAM  caf\xC3\xA9, \"quoted\""),
-                                writer::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
-                                writer::record("HST  2 ICONS   5074.11     -2.10      3.29"),
-                                writer::record("HST  2BNKPAR    1.2495   151.000"),
-                                writer::record("HST  3 ICONS     10.00"),
-                                writer::record("HST  4 ICONS  0.413909  0.000000      0.00"),
-                                writer::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
-                                writer::record("HST  2 TRNGE   2.99958  23.99368")},
+                 testing::lines({testing::record("      DESCR   Golden constants at 25\xB0" "C"),
+                                testing::htyp_record(1, {"PXC ", "PNT ", "PXE ", "PXC "}),
+                                testing::record("CRS1    PNAM  \xC5ngstr\xF6m phase"),
+                                testing::record("CRS2    PNAM  caf\xC3\xA9, \"quoted\""),
+                                testing::record("HST  1 ICONS  1.540500  1.544300     -7.50         0       0.5    0     0.500"),
+                                testing::record("HST  2 ICONS   5074.11     -2.10      3.29"),
+                                testing::record("HST  2BNKPAR    1.2495   151.000"),
+                                testing::record("HST  3 ICONS     10.00"),
+                                testing::record("HST  4 ICONS  0.413909  0.000000      0.00"),
+                                testing::record("HST  1 RPOWD    0.1243    0.0960   6000  37930.  0.1500  0.1100  0"),
+                                testing::record("HST  2 TRNGE   2.99958  23.99368")},
                                "\r\n"));
-         s.write("constants.p01", writer::profile_bytes(special_points()));
-         s.write("constants.p02", writer::profile_bytes(random_points(2000)));
-         s.write("constants.p03", writer::profile_bytes(random_points(2001)));
-         s.write("constants.p04", writer::profile_bytes(special_points()));
+         s.write("constants.p01", testing::profile_bytes(special_points()));
+         s.write("constants.p02", testing::profile_bytes(random_points(2000)));
+         s.write("constants.p03", testing::profile_bytes(random_points(2001)));
+         s.write("constants.p04", testing::profile_bytes(special_points()));
        },
        "constants\n"},
   };
@@ -214,7 +214,7 @@ std::map<std::string, std::string> digests_of(const Case& c) {
     const std::string name = entry.path().filename().string();
     const bool output = name.size() > 4 && (name[name.size() - 3] == 'a' || name[name.size() - 3] == 'b');
     if (name[0] == '_') continue;  // the run's own standard input and output
-    const std::string bytes = fixtures::read_file(entry.path().string());
+    const std::string bytes = testing::read_file(entry.path().string());
     digests[name] = testing::sha256_hex(output ? without_cr_before_lf(bytes) : bytes);
   }
   // TROV_GOLDEN_KEEP=DIR keeps each experiment's folder as DIR/NAME: the

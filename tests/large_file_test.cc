@@ -47,9 +47,9 @@ TEST(LargeFile, HundredMegabyteProfileConvertsInBoundedMemory) {
   Scratch scratch;
   std::vector<ProfilePoint> block;
   for (int i = 0; i < 14; ++i) block.push_back({i % 4 == 0 ? 12 : 0, 1000.0f + static_cast<float>(i), 120.5f, 118.25f, 1.5f, 0.5f});
-  const std::string unit = writer::profile_bytes(block);
+  const std::string unit = testing::profile_bytes(block);
   write_repeated(scratch.path("big.p01"), unit, kHundredMegabytes);
-  scratch.write("big.exp", writer::htyp_record(1, {"PXC "}) + "\r\n");
+  scratch.write("big.exp", testing::htyp_record(1, {"PXC "}) + "\r\n");
   testing::RunResult r = scratch.run_trov("big\n");
   EXPECT_EQ(r.status, 0) << r.out;
   const std::size_t blocks = kHundredMegabytes / unit.size();
@@ -60,7 +60,7 @@ TEST(LargeFile, HundredMegabyteProfileConvertsInBoundedMemory) {
 
 TEST(LargeFile, HundredMegabyteExperimentWithoutTypesIsScannedInBoundedMemory) {
   Scratch scratch;
-  write_repeated(scratch.path("big.exp"), writer::record(" EXPR  NAME  a large experiment") + "\r\n", kHundredMegabytes);
+  write_repeated(scratch.path("big.exp"), testing::record(" EXPR  NAME  a large experiment") + "\r\n", kHundredMegabytes);
   testing::RunResult r = scratch.run_trov("big\n");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_FALSE(scratch.exists("big.a01"));
@@ -72,7 +72,7 @@ TEST(LargeFile, HundredMegabyteExperimentWithoutTypesIsScannedInBoundedMemory) {
 TEST(LargeFile, ProfileBeyondTwoGibibytesIsReadToItsEnd) {
   Scratch scratch;
   constexpr std::uint64_t kBlocksBefore = (std::uint64_t{1} << 31) / ProfileBlock::kSize + 1;
-  const std::string last = writer::profile_bytes({{4, 2000.0f, 50.0f, 40.0f, 1.0f, 0.0f}});
+  const std::string last = testing::profile_bytes({{4, 2000.0f, 50.0f, 40.0f, 1.0f, 0.0f}});
 #ifdef _WIN32
   GTEST_SKIP() << "Windows files are not sparse here: the test would write 2 GiB to disk";
 #endif
@@ -80,11 +80,11 @@ TEST(LargeFile, ProfileBeyondTwoGibibytesIsReadToItsEnd) {
   scratch.write("big.p01", "");
   std::filesystem::resize_file(scratch.path("big.p01"), kBlocksBefore * ProfileBlock::kSize);
   std::ofstream(scratch.path("big.p01"), std::ios::binary | std::ios::app).write(last.data(), static_cast<std::streamsize>(last.size()));
-  scratch.write("big.exp", writer::htyp_record(1, {"PNT "}) + "\r\n");
+  scratch.write("big.exp", testing::htyp_record(1, {"PNT "}) + "\r\n");
   testing::RunResult r = scratch.run_trov("big\n");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(scratch.read("big.a01"), fixtures::native("2000.000     50.0     40.0     10.0      1.0000      0.0000\n"));
-  EXPECT_EQ(scratch.read("big.b01"), fixtures::native("2000.000  1\n"));
+  EXPECT_EQ(scratch.read("big.a01"), testing::native("2000.000     50.0     40.0     10.0      1.0000      0.0000\n"));
+  EXPECT_EQ(scratch.read("big.b01"), testing::native("2000.000  1\n"));
 }
 
 }  // namespace

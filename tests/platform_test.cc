@@ -33,19 +33,19 @@ void write_inputs(const fs::path& dir) {
   points.push_back({4, 1234.5f, 3e38f, 1e30f, 3e38f, -inf});
   points.push_back({4, -inf, inf, 1.0f, nan, -nan});
   points.push_back({0, 0.0625f, 0.25f, 0.75f, 1.0f, 1.03125f});
-  const std::string profile = writer::profile_bytes(points);
-  const std::string htyp = writer::htyp_record(1, {"PXC ", "SXC ", "PNT ", "PNC "});
-  const std::string name = writer::record(" EXPR  NAME  platform comparison");
+  const std::string profile = testing::profile_bytes(points);
+  const std::string htyp = testing::htyp_record(1, {"PXC ", "SXC ", "PNT ", "PNC "});
+  const std::string name = testing::record(" EXPR  NAME  platform comparison");
   const std::pair<const char*, const char*> experiments[] = {{"crlf", "\r\n"}, {"lf", "\n"}, {"cr", "\r"}, {"none", ""}};
   for (const auto& [base, eol] : experiments) {
     const bool cr = std::string(eol) == "\r";
-    fixtures::write_file((dir / (std::string(base) + ".exp")).string(),
-                         cr ? writer::lines({name, name, htyp}, eol) : writer::lines({name, htyp}, eol));
-    for (const char* h : {".p01", ".p03", ".p04"}) fixtures::write_file((dir / (base + std::string(h))).string(), profile);
+    testing::write_file((dir / (std::string(base) + ".exp")).string(),
+                         cr ? testing::lines({name, name, htyp}, eol) : testing::lines({name, htyp}, eol));
+    for (const char* h : {".p01", ".p03", ".p04"}) testing::write_file((dir / (base + std::string(h))).string(), profile);
   }
-  fixtures::write_file((dir / "NAC-2015A.EXP").string(), fixtures::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
-  for (const char* h : {".P01", ".P02"}) fixtures::write_file((dir / ("NAC-2015A" + std::string(h))).string(), profile);
-  fixtures::write_file((dir / "NAC-2015A.P03").string(), profile.substr(0, profile.size() - 600));
+  testing::write_file((dir / "NAC-2015A.EXP").string(), testing::read_file(TROV_TEST_DATA "/exp/NAC-2015A.EXP"));
+  for (const char* h : {".P01", ".P02"}) testing::write_file((dir / ("NAC-2015A" + std::string(h))).string(), profile);
+  testing::write_file((dir / "NAC-2015A.P03").string(), profile.substr(0, profile.size() - 600));
 }
 
 TEST(PlatformComparison, SameFilesUnderWineApartFromLineEnds) {
@@ -64,13 +64,13 @@ TEST(PlatformComparison, SameFilesUnderWineApartFromLineEnds) {
                                            scratch.path("out"), wine);
     EXPECT_EQ(on_linux.status, 0) << word;
     EXPECT_EQ(on_windows.status, on_linux.status) << word;
-    EXPECT_EQ(on_windows.out, fixtures::with_crlf(on_linux.out)) << word;
+    EXPECT_EQ(on_windows.out, testing::with_crlf(on_linux.out)) << word;
   }
   for (const auto& entry : fs::directory_iterator(linux_dir)) {
     const std::string name = entry.path().filename().string();
-    const std::string linux_bytes = fixtures::read_file(entry.path().string());
+    const std::string linux_bytes = testing::read_file(entry.path().string());
     if (name.find(".a") == std::string::npos && name.find(".b") == std::string::npos) continue;
-    EXPECT_EQ(fixtures::read_file((windows_dir / name).string()), fixtures::with_crlf(linux_bytes)) << name;
+    EXPECT_EQ(testing::read_file((windows_dir / name).string()), testing::with_crlf(linux_bytes)) << name;
     ++compared;
   }
   EXPECT_EQ(compared, 4 * 6 + 2 * 3);  // three powder histograms per built experiment, three in the published one

@@ -15,10 +15,10 @@ namespace trov {
 namespace {
 
 using testing::Scratch;
-using writer::record;
+using testing::record;
 
 std::string published(const std::string& file) {
-  return fixtures::read_file(std::string(TROV_TEST_DATA) + "/exp/" + file);
+  return testing::read_file(std::string(TROV_TEST_DATA) + "/exp/" + file);
 }
 
 // The experiment with the records whose key (their first 12 columns) is

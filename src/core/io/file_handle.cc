@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -357,5 +358,13 @@ void remove_if_unclaimed(const char* path, CodePage /*unused*/) {
   ::close(fd);
 }
 #endif
+
+unsigned process_id() {
+#ifdef _WIN32
+  return static_cast<unsigned>(_getpid());
+#else
+  return static_cast<unsigned>(getpid());
+#endif
+}
 
 }  // namespace trov

@@ -89,4 +89,7 @@ class FileClaim {
 // killed run left behind. Whether that worked is not reported.
 void remove_if_unclaimed(const char* path, CodePage code_page = kAnsiCodePage);
 
+// This process's number, which tells apart the names of runs side by side.
+unsigned process_id();
+
 }  // namespace trov

@@ -11,11 +11,8 @@
 
 #include "common/fatal.h"
 
-#ifdef _WIN32
-#include <process.h>
-#else
+#ifndef _WIN32
 #include <pthread.h>
-#include <unistd.h>
 #endif
 
 namespace trov {
@@ -104,14 +101,6 @@ class SignalsHeld {
   sigset_t before_{};
 #endif
 };
-
-unsigned process_id() {
-#ifdef _WIN32
-  return static_cast<unsigned>(_getpid());
-#else
-  return static_cast<unsigned>(getpid());
-#endif
-}
 
 // 64 bits no other file of the folder can foresee: the system's random
 // source where it has one, mixed with the clock and the process.
