@@ -62,7 +62,7 @@ inline std::wstring wide_text(const std::string& text, UINT code_page) {
 inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::string>& input,
                              const std::string& in_path, const std::string& out_path,
                              const std::vector<std::string>& words = trov_command(), bool merge_stderr = false) {
-  if (input) testing::write_file(in_path, *input);
+  if (input) write_file(in_path, *input);
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE in = input ? CreateFileA(in_path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr)
                     : nullptr;  // no standard input at all
@@ -91,7 +91,7 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return {static_cast<int>(status), testing::read_file(out_path), static_cast<long>(memory.PeakWorkingSetSize / 1024)};
+  return {static_cast<int>(status), read_file(out_path), static_cast<long>(memory.PeakWorkingSetSize / 1024)};
 }
 #else
 // The trov under test: this build's, or the one TROV_UNDER_TEST names (CI
@@ -135,7 +135,7 @@ inline std::vector<std::string> trov_command(const std::string& program = trov_e
 inline pid_t start_in(const std::string& cwd, const std::optional<std::string>& input, const std::string& in_path,
                       const std::string& out_path, const std::vector<std::string>& command = trov_command(),
                       bool merge_stderr = false) {
-  if (input) testing::write_file(in_path, *input);
+  if (input) write_file(in_path, *input);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -162,7 +162,7 @@ inline RunResult run_trov_in(const std::string& cwd, const std::optional<std::st
   int status = 0;
   rusage usage{};
   if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {-1, "", 0};
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::read_file(out_path), usage.ru_maxrss};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), usage.ru_maxrss};
 }
 #endif
 

@@ -37,9 +37,9 @@ class Scratch {
   std::string path(std::string_view name = "") const { return (root_ / name).string(); }
   void write(std::string_view name, std::string_view bytes) const {
     fs::create_directories((root_ / name).parent_path());
-    testing::write_file(path(name), bytes);
+    write_file(path(name), bytes);
   }
-  std::string read(std::string_view name) const { return testing::read_file(path(name)); }
+  std::string read(std::string_view name) const { return read_file(path(name)); }
   bool exists(std::string_view name) const { return fs::exists(fs::symlink_status(root_ / name)); }
 
   InputFile input(std::string_view name, std::string_view bytes) const {

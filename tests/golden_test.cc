@@ -23,7 +23,7 @@
 
 #include "numbers/bit_copy.h"
 #include "testing/files.h"
-#include "sample.h"
+#include "testing/sample.h"
 #include "testing/scratch.h"
 #include "testing/sha256.h"
 
@@ -120,7 +120,7 @@ std::vector<Case> cases() {
   return {
       {"sample",
        [](const Scratch& s) {
-         const sample::SampleFiles files = sample::make_sample();
+         const testing::SampleFiles files = testing::make_sample();
          s.write("SAMPLE.EXP", files.experiment);
          s.write("SAMPLE.P01", files.xray);
          s.write("SAMPLE.P03", files.neutron);

@@ -8,16 +8,16 @@
 
 #include "plot_files/conversion.h"
 #include "testing/files.h"
-#include "sample.h"
+#include "testing/sample.h"
 #include "testing/scratch.h"
 
 namespace trov {
 namespace {
 
 TEST(Sample, GeneratorWritesTheSameBytesEveryTime) {
-  sample::SampleSummary first_summary, second_summary;
-  const sample::SampleFiles first = sample::make_sample(&first_summary);
-  const sample::SampleFiles second = sample::make_sample(&second_summary);
+  testing::SampleSummary first_summary, second_summary;
+  const testing::SampleFiles first = testing::make_sample(&first_summary);
+  const testing::SampleFiles second = testing::make_sample(&second_summary);
   EXPECT_EQ(first.experiment, second.experiment);
   EXPECT_EQ(first.xray, second.xray);
   EXPECT_EQ(first.neutron, second.neutron);
@@ -30,7 +30,7 @@ TEST(Sample, GeneratorWritesTheSameBytesEveryTime) {
 }
 
 TEST(Sample, PointsCarryTheirWeightAndStepWidthAsARefinementWritesThem) {
-  const sample::SampleFiles files = sample::make_sample();
+  const testing::SampleFiles files = testing::make_sample();
   for (const std::string* profile : {&files.xray, &files.neutron}) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(profile->data());
     const ProfilePoint first = decode_profile_point(bytes);
@@ -53,8 +53,8 @@ std::array<int, 12> per_marker(const std::string& markers) {
 
 TEST(Sample, ConvertsToTheExpectedLinesPerPhase) {
   testing::Scratch scratch;
-  sample::SampleSummary summary;
-  const sample::SampleFiles files = sample::make_sample(&summary);
+  testing::SampleSummary summary;
+  const testing::SampleFiles files = testing::make_sample(&summary);
   scratch.write("SAMPLE.EXP", files.experiment);
   scratch.write("SAMPLE.P01", files.xray);
   scratch.write("SAMPLE.P03", files.neutron);

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <string>
 
-#include "sample.h"
+#include "testing/sample.h"
 
 namespace {
 
@@ -24,8 +24,8 @@ int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const fs::path folder = argv[1];
   fs::create_directories(folder);
-  trov::sample::SampleSummary s;
-  const trov::sample::SampleFiles files = trov::sample::make_sample(&s);
+  trov::testing::SampleSummary s;
+  const trov::testing::SampleFiles files = trov::testing::make_sample(&s);
   if (!write_file(folder / "SAMPLE.EXP", files.experiment) || !write_file(folder / "SAMPLE.P01", files.xray) ||
       !write_file(folder / "SAMPLE.P03", files.neutron)) {
     std::fprintf(stderr, "make_sample: cannot write into %s\n", folder.string().c_str());

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace trov::sample {
+namespace trov::testing {
 
 // The bytes of the three files, the same on every run.
 struct SampleFiles {
@@ -24,4 +24,4 @@ struct SampleSummary {
 
 SampleFiles make_sample(SampleSummary* summary = nullptr);
 
-}  // namespace trov::sample
+}  // namespace trov::testing

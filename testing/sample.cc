@@ -11,7 +11,7 @@
 // seed. The scale column is 1 for the X-ray histogram and the inverse of the
 // incident spectrum for the neutron one; the auxiliary column is the
 // background.
-#include "sample.h"
+#include "testing/sample.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +23,7 @@
 
 #include "testing/gsas_writer.h"
 
-namespace trov::sample {
+namespace trov::testing {
 
 namespace {
 
@@ -212,8 +212,8 @@ std::vector<ProfilePoint> neutron_pattern(const std::vector<Phase>& phases, Samp
 
 // The tail words of each point: weight 1/sigma^2 of the observed counts
 // (Poisson, at least one count) and the step to the next point.
-std::vector<testing::PointTail> tails_of(const std::vector<ProfilePoint>& points) {
-  std::vector<testing::PointTail> tails(points.size());
+std::vector<PointTail> tails_of(const std::vector<ProfilePoint>& points) {
+  std::vector<PointTail> tails(points.size());
   for (std::size_t i = 0; i < points.size(); ++i) {
     const std::size_t next = i + 1 < points.size() ? i + 1 : i;
     const std::size_t previous = next == i && i > 0 ? i - 1 : i;
@@ -224,17 +224,16 @@ std::vector<testing::PointTail> tails_of(const std::vector<ProfilePoint>& points
 }
 
 std::string profile_file(const std::vector<ProfilePoint>& points) {
-  return testing::profile_bytes(points, tails_of(points));
+  return profile_bytes(points, tails_of(points));
 }
 
 // Records in the forms a refinement package writes them: the title in a DESCR
 // record, names from column 14 of the PNAM and HNAM records.
 std::string experiment_file() {
-  using testing::record;
-  return testing::lines({record("     VERSION    6"),
+  return lines({record("     VERSION    6"),
                           record("      DESCR   Silicon and zinc oxide, X-ray and TOF neutron (generated)"),
                           record(" EXPR  NHST     3"),
-                          testing::htyp_record(1, {"PXC ", "SXC ", "PNT "}),
+                          htyp_record(1, {"PXC ", "SXC ", "PNT "}),
                           record(" EXPR  NPHAS    1    1    0    0    0    0    0    0    0"),
                           record("CRS1    PNAM  Silicon"),
                           record("CRS1   NATOM    1"),
@@ -292,4 +291,4 @@ SampleFiles make_sample(SampleSummary* summary) {
   return files;
 }
 
-}  // namespace trov::sample
+}  // namespace trov::testing
