@@ -28,16 +28,15 @@ std::string_view cut_experiment_name(std::string_view word);
 // devices, which may block or never end.
 enum class Opening { kAnyFile, kRegularFileOnly };
 
-// How a file that none of the three tries found is named: trov's way, the
+// How a file that none of the tries found is named: trov's way, the
 // whole name upper-cased; or with the folders as the user gave them and the
 // file name upper-cased, saying so where the folders were tried upper-cased too.
 enum class MissingName { kUpperCase, kFoldersAsGiven };
 
-// Opens the input file path names as typed; on failure upper-cases the whole
-// buffer in place (a to z only, folders included) and tries once more; on a
-// second failure tries the folders as typed with only the file name
-// upper-cased (path then holds that name). When all three fail it throws
-// Fatal("Error opening NAME"), NAME as missing_name says. With
+// Opens the input file path names, trying it as typed and then upper-cased
+// as docs/formats.md describes under "File names"; path is changed in place
+// to the name that opened the file. When every try fails it
+// throws Fatal("Error opening NAME"), NAME as missing_name says. With
 // kRegularFileOnly (mode "rb") a try that finds a pipe or a device throws
 // Fatal("Error reading NAME: not a regular file (a pipe or a device)").
 InputFile open_with_uppercase_retry(NameBuffer& path, const char* mode, CodePage code_page = kAnsiCodePage,
