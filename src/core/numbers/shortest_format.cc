@@ -172,7 +172,7 @@ char* lay_out(char* out, bool negative, std::uint64_t significand, int exponent,
   }
   // The digits and room after them for the fixed-size copies, which read up
   // to 17 characters from any of the n.
-  std::array<char, 2 * kSignificandDigits> all{};
+  std::array<char, std::size_t{2} * kSignificandDigits> all{};
   seventeen_digits(significand, all.data());
   const char* digits = all.data() + (kSignificandDigits - n);  // the n digits
   if (fixed <= scientific) {
