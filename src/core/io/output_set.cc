@@ -13,6 +13,7 @@
 
 #ifndef _WIN32
 #include <pthread.h>
+#include <unistd.h>
 #endif
 
 namespace trov {
